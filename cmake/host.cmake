@@ -1,0 +1,30 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_library(qz_fake_platform STATIC platform/fake_platform_ops.cpp)
+target_link_libraries(qz_fake_platform PUBLIC qz_logic)
+qz_warnings(qz_fake_platform)
+
+add_library(qz_test_support STATIC tests/host/test_support.cpp)
+target_link_libraries(qz_test_support PUBLIC qz_fake_platform GTest::gtest)
+qz_warnings(qz_test_support)
+
+add_executable(qz_host_tests
+  tests/host/install_paths_test.cpp
+  tests/host/install_log_test.cpp
+  tests/host/windows_release_test.cpp
+  tests/host/system_file_deployment_test.cpp
+  tests/host/modem_inf_patch_test.cpp
+  tests/host/driver_preinstall_test.cpp
+  tests/host/run_driver_setup_test.cpp)
+target_link_libraries(qz_host_tests PRIVATE qz_test_support GTest::gtest_main)
+# Lets the patch tests make a read come up short, which no real file does on demand.
+target_link_options(qz_host_tests PRIVATE -Wl,--wrap=fread)
+qz_warnings(qz_host_tests)
+gtest_discover_tests(qz_host_tests NO_PRETTY_VALUES)
+
+# The version entry point is looked up once per process, so its absence needs a process.
+add_executable(qz_rtl_missing_test tests/host/rtl_get_version_missing_test.cpp)
+target_link_libraries(qz_rtl_missing_test PRIVATE qz_test_support GTest::gtest_main)
+qz_warnings(qz_rtl_missing_test)
+gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES)

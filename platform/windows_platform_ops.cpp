@@ -1,0 +1,81 @@
+#include "platform/windows_platform_ops.h"
+
+#include <setupapi.h>
+#include <windows.h>
+
+static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
+static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==
+                  offsetof(RTL_OSVERSIONINFOEXW, wServicePackMajor),
+              "version record layout");
+static_assert(sizeof(SystemInfo) == sizeof(SYSTEM_INFO), "system info layout");
+static_assert(offsetof(SystemInfo, wProcessorLevel) == offsetof(SYSTEM_INFO, wProcessorLevel),
+              "system info layout");
+
+namespace {
+
+std::uint32_t ModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
+  return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, capacity);
+}
+
+int CopyFileOp(const char* source, const char* destination, int failIfExists) {
+  return ::CopyFileA(source, destination, failIfExists);
+}
+
+// Looked up, not imported: 32-bit Windows XP's kernel32 does not export it, and an import
+// would keep the program from starting there at all.
+int EnableFsRedirection(int enable) {
+  using Fn = BOOLEAN(WINAPI*)(BOOLEAN);
+  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "Wow64EnableWow64FsRedirection")));
+  if (fn == nullptr) {
+    return 0;
+  }
+  return fn(enable ? TRUE : FALSE) ? 1 : 0;
+}
+
+ModuleHandle ModuleHandleW(const wchar_t* name) { return ::GetModuleHandleW(name); }
+
+ModuleHandle ModuleHandleA(const char* name) { return ::GetModuleHandleA(name); }
+
+ProcAddress ProcAddressOf(ModuleHandle module, const char* name) {
+  if (module == nullptr) {
+    return nullptr;
+  }
+  return reinterpret_cast<ProcAddress>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void SystemInfoOf(SystemInfo* info) { ::GetSystemInfo(reinterpret_cast<SYSTEM_INFO*>(info)); }
+
+int CopyOemInf(const char* sourceInf, const char* mediaLocation, std::uint32_t mediaType,
+               std::uint32_t copyStyle, char* destinationName, std::uint32_t destinationNameSize,
+               std::uint32_t* requiredSize, char** destinationNameComponent) {
+  DWORD required = 0;
+  const BOOL ok = ::SetupCopyOEMInfA(
+      sourceInf, mediaLocation, mediaType, copyStyle, destinationName, destinationNameSize,
+      requiredSize != nullptr ? &required : nullptr, destinationNameComponent);
+  if (requiredSize != nullptr) {
+    *requiredSize = required;
+  }
+  return ok;
+}
+
+std::uint32_t LastError() { return ::GetLastError(); }
+
+int ReplaceFileOp(const char* replaced, const char* replacement) {
+  return ::ReplaceFileA(replaced, replacement, nullptr, 0, nullptr, nullptr);
+}
+
+int DirectoryExistsOp(const char* path) {
+  const DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+const PlatformOps kWindowsOps = {
+    ModuleFileName, CopyFileOp,    EnableFsRedirection, ModuleHandleW,
+    ModuleHandleA,  ProcAddressOf, SystemInfoOf,        CopyOemInf,
+    LastError,      ReplaceFileOp, DirectoryExistsOp,
+};
+
+}  // namespace
+
+const PlatformOps& WindowsPlatformOps() { return kWindowsOps; }

@@ -1,0 +1,45 @@
+#include "setup/run_driver_setup.h"
+
+#include <cstring>
+
+#include "log/install_log.h"
+#include "setup/driver_preinstall.h"
+#include "setup/install_paths.h"
+#include "setup/messages.h"
+#include "setup/system_file_deployment.h"
+#include "setup/windows_release.h"
+
+int RunDriverSetup() {
+  InstallPaths paths;
+  if (!BuildInstallPaths(paths)) {
+    return kExitNoLog;
+  }
+  auto log = CreateInstallLog(kInstallLoggerName, paths.logPath);
+  if (!log) {
+    return kExitNoLog;
+  }
+  LogInfo(*log, kMsgLogOpened);
+  LogInfo(*log, kMsgDriverVersion);
+  LogInfo(*log, kMsgDetectingSystem);
+
+  const WindowsRelease release = DetectWindowsRelease();
+  DeploySystemFiles(release, paths);
+
+  char stagedInfName[kPathCapacity];
+  std::memset(stagedInfName, 0, sizeof stagedInfName);
+  LogInfo(*log, kMsgSeparator);
+  LogInfo(*log, kMsgInstallingDriver);
+  const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
+  LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
+  return kExitDone;
+}
+
+int DriverSetupMain() {
+  if (RunDriverSetup() != kExitDone) {
+    return kExitNoLog;
+  }
+  LogInfo(kMsgLogClosing);
+  LogInfo(kMsgFinalLineFeed);
+  CloseInstallLog();
+  return kExitDone;
+}

@@ -1,0 +1,138 @@
+#include "setup/system_file_deployment.h"
+
+#include "log/install_log.h"
+#include "platform/platform_ops.h"
+#include "setup/messages.h"
+#include "setup/modem_inf_patch.h"
+
+namespace {
+
+const char kInfUpper[] = "C:\\WINDOWS\\inf\\mdmcpq.inf";
+const char kInf[] = "C:\\Windows\\inf\\mdmcpq.inf";
+const char kSystem32Driver[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
+const char kSysWow64Driver[] = "C:\\Windows\\SysWOW64\\drivers\\usbser.sys";
+
+enum class DriverCopy {
+  kNone,
+  // Fail-if-exists copy into System32, with redirection as it is.
+  kPlain,
+  // The same copy with redirection off, so a 32-bit process reaches the native System32.
+  kRedirectionOff,
+  // Overwriting copies into both System32 and SysWOW64, with redirection off.
+  kWindows7x64,
+};
+
+struct DeploymentRow {
+  WindowsRelease release;
+  int is64Bit;
+  const char* firstRecord;
+  const char* infSubPath;  // null: no INF step
+  const char* infDestination;
+  const char* patchTarget;
+  DriverCopy driverCopy;
+  const char* driverSubPath;
+  const char* redirectionFailure;
+};
+
+const DeploymentRow kRows[] = {
+    {0, 0, kMsgWindowsXp32, "xp\\mdmcpq.inf", kInfUpper, kInf, DriverCopy::kPlain, "xp\\usbser.sys",
+     nullptr},
+    {0, 1, kMsgWindowsXp64, "xp\\mdmcpq.inf", kInfUpper, kInfUpper, DriverCopy::kPlain,
+     "xp\\usbser.sys", nullptr},
+    {1, 0, kMsgWindowsVista32, nullptr, nullptr, nullptr, DriverCopy::kNone, nullptr, nullptr},
+    {1, 1, kMsgWindowsVista64, nullptr, nullptr, nullptr, DriverCopy::kNone, nullptr, nullptr},
+    {2, 0, kMsgWindows7_32, "win7_32bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
+     "win7_32bit\\usbser.sys", nullptr},
+    {2, 1, kMsgWindows7_64, "win7_64bit\\32bits\\mdmcpq.inf", kInf, kInf, DriverCopy::kWindows7x64,
+     "win7_64bit\\64bits\\usbser.sys", kMsgRedirectionOffFailed},
+    {3, 0, kMsgWindows8_32, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
+     "win8_64bit\\usbser.sys", nullptr},
+    {3, 1, kMsgWindows8_64, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kRedirectionOff,
+     "win8_64bit\\usbser.sys", kMsgRedirectionOffFailedWin8},
+    {4, 0, kMsgWindows81_32, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
+     "win8_64bit\\usbser.sys", nullptr},
+    {4, 1, kMsgWindows81_64, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kRedirectionOff,
+     "win8_64bit\\usbser.sys", kMsgRedirectionOffFailed},
+    {5, 0, kMsgWindows10_32, "win10\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
+     "win10\\usbser.sys", nullptr},
+    {5, 1, kMsgWindows10_64, "win10\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
+     "win10\\usbser.sys", nullptr},
+};
+
+// A source that does not fit is never handed on cut off: the copy fails as if the file
+// were missing.
+int CopyFromPackage(char (&source)[kPathCapacity], const char* subPath, const char* destination,
+                    int failIfExists) {
+  if (source[0] == '\0' || !AppendBounded(source, subPath)) {
+    return 0;
+  }
+  return Platform().CopyFileA(source, destination, failIfExists);
+}
+
+void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
+  if (CopyFromPackage(paths.infSourcePath, row.infSubPath, row.infDestination, 1) != 0) {
+    LogInfo(kMsgInfCopied);
+  } else {
+    PatchModemInf(row.patchTarget);
+  }
+}
+
+void DeployDriver(const char* subPath, InstallPaths& paths) {
+  const bool copied = CopyFromPackage(paths.sysSourcePath, subPath, kSystem32Driver, 1) != 0;
+  LogInfo(copied ? kMsgDriverCopied : kMsgDriverPresent);
+}
+
+void DeployWindows7x64Drivers(const char* subPath, InstallPaths& paths) {
+  const bool fits =
+      paths.sysSourcePath64[0] != '\0' && AppendBounded(paths.sysSourcePath64, subPath);
+  const auto copy = [&](const char* destination) {
+    return fits && Platform().CopyFileA(paths.sysSourcePath64, destination, 0) != 0;
+  };
+  LogInfo(copy(kSystem32Driver) ? kMsgSystem32DriverCopied : kMsgSystem32DriverCopyFailed);
+  LogInfo(copy(kSysWow64Driver) ? kMsgSysWow64DriverCopied : kMsgSysWow64DriverCopyFailed);
+}
+
+void DeployDriversWithRedirectionOff(const DeploymentRow& row, InstallPaths& paths) {
+  if (Platform().Wow64EnableWow64FsRedirection(0) == 0) {
+    LogInfo(row.redirectionFailure);
+    return;
+  }
+  // Switched back on right after the copies: nothing between can leave the block early.
+  if (row.driverCopy == DriverCopy::kWindows7x64) {
+    DeployWindows7x64Drivers(row.driverSubPath, paths);
+  } else {
+    DeployDriver(row.driverSubPath, paths);
+  }
+  Platform().Wow64EnableWow64FsRedirection(1);
+}
+
+}  // namespace
+
+void DeploySystemFiles(WindowsRelease release, InstallPaths& paths) {
+  if (release < 0 || release > 5) {
+    LogInfo(kMsgReleaseUnsupported);
+    return;
+  }
+  const int is64Bit = Is64BitWindows();
+  for (const DeploymentRow& row : kRows) {
+    if (row.release != release || row.is64Bit != is64Bit) {
+      continue;
+    }
+    LogInfo(row.firstRecord);
+    if (row.infSubPath != nullptr) {
+      DeployInf(row, paths);
+    }
+    switch (row.driverCopy) {
+      case DriverCopy::kNone:
+        break;
+      case DriverCopy::kPlain:
+        DeployDriver(row.driverSubPath, paths);
+        break;
+      case DriverCopy::kRedirectionOff:
+      case DriverCopy::kWindows7x64:
+        DeployDriversWithRedirectionOff(row, paths);
+        break;
+    }
+    return;
+  }
+}

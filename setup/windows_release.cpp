@@ -1,0 +1,78 @@
+#include "setup/windows_release.h"
+
+#include <cstring>
+
+namespace {
+
+// RtlGetVersion rather than GetVersionEx: it is not subject to the compatibility shims that
+// make GetVersionEx report an older release to programs without a matching manifest.
+RtlGetVersionFn ResolveRtlGetVersion() {
+  const ModuleHandle ntdll = Platform().GetModuleHandleW(L"ntdll.dll");
+  return reinterpret_cast<RtlGetVersionFn>(Platform().GetProcAddress(ntdll, "RtlGetVersion"));
+}
+
+RtlGetVersionFn CachedRtlGetVersion() {
+  static const RtlGetVersionFn entry = ResolveRtlGetVersion();
+  return entry;
+}
+
+}  // namespace
+
+bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
+                             std::uint16_t servicePackMajor) {
+  const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
+  OsVersionInfoEx version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;
+  if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
+    return false;
+  }
+  if (version.dwMajorVersion != major) {
+    return version.dwMajorVersion > major;
+  }
+  if (version.dwMinorVersion != minor) {
+    return version.dwMinorVersion > minor;
+  }
+  return version.wServicePackMajor >= servicePackMajor;
+}
+
+WindowsRelease DetectWindowsRelease() {
+  struct Threshold {
+    std::uint16_t major;
+    std::uint16_t minor;
+    WindowsRelease release;
+  };
+  static const Threshold kNewestFirst[] = {
+      {10, 0, 5}, {6, 3, 4}, {6, 2, 3}, {6, 1, 2}, {6, 0, 1}, {5, 1, 0},
+  };
+  for (const Threshold& threshold : kNewestFirst) {
+    if (IsWindowsVersionAtLeast(threshold.major, threshold.minor, 0)) {
+      return threshold.release;
+    }
+  }
+  return 6;
+}
+
+// GetNativeSystemInfo reports the machine's architecture even to a 32-bit process under
+// WOW64; Windows 2000 lacks it, and there GetSystemInfo answers the same question.
+void QueryNativeSystemInfo(SystemInfo* info) {
+  if (info == nullptr) {
+    return;
+  }
+  const auto native = reinterpret_cast<GetNativeSystemInfoFn>(
+      Platform().GetProcAddress(Platform().GetModuleHandleA("kernel32"), "GetNativeSystemInfo"));
+  if (native != nullptr) {
+    native(info);
+  } else {
+    Platform().GetSystemInfo(info);
+  }
+}
+
+int Is64BitWindows() {
+  SystemInfo info;
+  std::memset(&info, 0, sizeof info);
+  QueryNativeSystemInfo(&info);
+  const std::uint16_t kAmd64 = 9;
+  const std::uint16_t kIa64 = 6;
+  return info.wProcessorArchitecture == kAmd64 || info.wProcessorArchitecture == kIa64 ? 1 : 0;
+}

@@ -1,0 +1,318 @@
+#include "setup/system_file_deployment.h"
+
+#include <gtest/gtest.h>
+
+#include "setup/install_paths.h"
+#include "tests/host/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char kUpperInf[] = "C:\\WINDOWS\\inf\\mdmcpq.inf";
+const char kInf[] = "C:\\Windows\\inf\\mdmcpq.inf";
+const char kSys32[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
+const char kWow64[] = "C:\\Windows\\SysWOW64\\drivers\\usbser.sys";
+
+const Lines kAskArchitecture = {"GetModuleHandleA kernel32",
+                                "GetProcAddress kernel32 GetNativeSystemInfo",
+                                "GetNativeSystemInfo"};
+
+std::string Copy(const std::string& subPath, const std::string& destination, int failIfExists) {
+  return "CopyFileA C:\\QZ\\Drivers\\" + subPath + " -> " + destination +
+         " fail-if-exists=" + std::to_string(failIfExists);
+}
+
+// The patch shows which file it edited by the replacement it asks for.
+std::string PatchOf(const std::string& target) {
+  return "ReplaceFileA " + target + " <- " + target + ".qzpatch.tmp";
+}
+
+Lines Join(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+const std::string kInfCopied = "SUCC: mdmcpq.inf文件不存在，自动复制\n";
+const std::string kInfEdited = "SUCC: mdmcpq.inf文件已存在，已编辑\n";
+const std::string kSysCopied = "SUCC: usbser.sys文件不存在，自动复制\n";
+const std::string kSysPresent = "Warning: usbser.sys文件已存在，无需复制\n";
+const std::string kRedirectionFailed = "FAIL:关闭文件重定向失败\n";
+
+struct DeploymentCase {
+  const char* name;
+  WindowsRelease release;
+  std::uint16_t architecture;
+  bool copiesSucceed;
+  Lines calls;    // after the architecture question, which every release but 6 asks
+  Lines records;  // UTF-8, converted to GBK for the comparison
+};
+
+// One UTF-16LE mdmcpq.inf that the patch can edit, under each spelling of the system path.
+std::string EditableInf() {
+  const std::u16string text =
+      u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n";
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+class DeploySystemFilesTest : public ::testing::TestWithParam<DeploymentCase> {
+ protected:
+  void SetUp() override {
+    WriteBytes(scratch_.path() / kInf, EditableInf());
+    WriteBytes(scratch_.path() / kUpperInf, EditableInf());
+  }
+  ScratchFolder scratch_;
+};
+
+TEST_P(DeploySystemFilesTest, MakesExactlyTheCallsAndRecordsOfItsRow) {
+  const DeploymentCase& c = GetParam();
+  FakePlatform fake;
+  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake.nativeArchitecture = c.architecture;
+  fake.copyAnswer = c.copiesSucceed ? 1 : 0;
+  UseFakePlatform(fake);
+  InstallPaths paths;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  fake.calls.clear();
+  RecordingLog log;
+
+  DeploySystemFiles(c.release, paths);
+
+  EXPECT_EQ(fake.calls, c.release == 6 ? c.calls : Join({kAskArchitecture, c.calls}));
+  EXPECT_EQ(log.messages(), Gbk(c.records));
+}
+
+// Explicit rows: each spelled out as the platform must see it, success and failure.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DeploySystemFilesTest,
+    ::testing::Values(
+        DeploymentCase{"Xp32Copies",
+                       0,
+                       0,
+                       true,
+                       {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
+                       {"INFO: WindowsXP 32Bits System\n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Xp32Present",
+                       0,
+                       0,
+                       false,
+                       {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kInf),
+                        Copy("xp\\usbser.sys", kSys32, 1)},
+                       {"INFO: WindowsXP 32Bits System\n", kInfEdited, kSysPresent}},
+        DeploymentCase{"Xp64Copies",
+                       0,
+                       9,
+                       true,
+                       {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
+                       {"INFO: WindowsXP 64Bits System \n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Xp64Present",
+                       0,
+                       9,
+                       false,
+                       {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kUpperInf),
+                        Copy("xp\\usbser.sys", kSys32, 1)},
+                       {"INFO: WindowsXP 64Bits System \n", kInfEdited, kSysPresent}},
+        DeploymentCase{"Vista32", 1, 0, false, {}, {"INFO: WindowsVISTA 32Bits System\n"}},
+        DeploymentCase{"Vista64", 1, 9, true, {}, {"INFO: WindowsVISTA 64Bits System \n"}},
+        DeploymentCase{
+            "Win7_32Copies",
+            2,
+            0,
+            true,
+            {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), Copy("win7_32bit\\usbser.sys", kSys32, 1)},
+            {"INFO: Windows7 32Bits System\n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Win7_32Present",
+                       2,
+                       0,
+                       false,
+                       {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win7_32bit\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows7 32Bits System\n", kInfEdited, kSysPresent}},
+        DeploymentCase{
+            "Win7_64Copies",
+            2,
+            9,
+            true,
+            {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
+             Copy("win7_64bit\\64bits\\usbser.sys", kSys32, 0),
+             Copy("win7_64bit\\64bits\\usbser.sys", kWow64, 0), "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows7 64Bits System \n", kInfCopied,
+             "SUCC: Windows\\System32\\drivers\\usbser.sys文件复制成功\n",
+             "SUCC: Windows\\SysWOW64\\drivers\\usbser.sys文件复制成功\n"}},
+        DeploymentCase{
+            "Win7_64CopiesFail",
+            2,
+            6,
+            false,
+            {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+             "Wow64EnableWow64FsRedirection 0", Copy("win7_64bit\\64bits\\usbser.sys", kSys32, 0),
+             Copy("win7_64bit\\64bits\\usbser.sys", kWow64, 0), "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows7 64Bits System \n", kInfEdited,
+             "FAIL: Windows\\System32\\drivers\\usbser.sys文件复制失败\n",
+             "FAIL: Windows\\SysWOW64\\drivers\\usbser.sys文件复制失败\n"}},
+        DeploymentCase{
+            "Win8_32Copies",
+            3,
+            0,
+            true,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
+            {"INFO: Windows8 32Bits System\n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Win8_32Present",
+                       3,
+                       5,
+                       false,
+                       {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win8_64bit\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows8 32Bits System\n", kInfEdited, kSysPresent}},
+        DeploymentCase{
+            "Win8_64Copies",
+            3,
+            9,
+            true,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
+             Copy("win8_64bit\\usbser.sys", kSys32, 1), "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows8 64Bits System \n", kInfCopied, kSysCopied}},
+        DeploymentCase{
+            "Win8_64Present",
+            3,
+            9,
+            false,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+             "Wow64EnableWow64FsRedirection 0", Copy("win8_64bit\\usbser.sys", kSys32, 1),
+             "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows8 64Bits System \n", kInfEdited, kSysPresent}},
+        DeploymentCase{
+            "Win81_32Copies",
+            4,
+            0,
+            true,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
+            {"INFO: Windows8.1 32Bits System\n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Win81_32Present",
+                       4,
+                       12,
+                       false,
+                       {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win8_64bit\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows8.1 32Bits System\n", kInfEdited, kSysPresent}},
+        DeploymentCase{
+            "Win81_64Copies",
+            4,
+            9,
+            true,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
+             Copy("win8_64bit\\usbser.sys", kSys32, 1), "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows8.1 64Bits System \n", kInfCopied, kSysCopied}},
+        DeploymentCase{
+            "Win81_64Present",
+            4,
+            9,
+            false,
+            {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+             "Wow64EnableWow64FsRedirection 0", Copy("win8_64bit\\usbser.sys", kSys32, 1),
+             "Wow64EnableWow64FsRedirection 1"},
+            {"INFO: Windows8.1 64Bits System \n", kInfEdited, kSysPresent}},
+        DeploymentCase{"Win10_32Copies",
+                       5,
+                       0,
+                       true,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 32Bits System\n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Win10_32Present",
+                       5,
+                       0xFFFF,
+                       false,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 32Bits System\n", kInfEdited, kSysPresent}},
+        DeploymentCase{"Win10_64CopiesWithRedirectionOn",
+                       5,
+                       9,
+                       true,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 64Bits System \n", kInfCopied, kSysCopied}},
+        DeploymentCase{"Win10_64Present",
+                       5,
+                       9,
+                       false,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 64Bits System \n", kInfEdited, kSysPresent}},
+        DeploymentCase{
+            "Release6AsksNothing", 6, 9, true, {}, {"Warning: before winxp or windows server \n"}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct RefusalCase {
+  WindowsRelease release;
+  std::string infSubPath;
+  Lines records;
+};
+
+class RedirectionRefusedTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RedirectionRefusedTest, SkipsTheDriverCopiesAndNeverSwitchesBack) {
+  const RefusalCase& c = GetParam();
+  FakePlatform fake;
+  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake.redirectionOffAnswer = 0;
+  UseFakePlatform(fake);
+  InstallPaths paths;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  fake.calls.clear();
+  RecordingLog log;
+
+  DeploySystemFiles(c.release, paths);
+
+  EXPECT_EQ(fake.calls, Join({kAskArchitecture,
+                              {Copy(c.infSubPath, kInf, 1), "Wow64EnableWow64FsRedirection 0"}}));
+  EXPECT_EQ(log.messages(), Gbk(c.records));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SwitchingRows, RedirectionRefusedTest,
+    ::testing::Values(
+        RefusalCase{2,
+                    "win7_64bit\\32bits\\mdmcpq.inf",
+                    {"INFO: Windows7 64Bits System \n", kInfCopied, kRedirectionFailed}},
+        RefusalCase{3,
+                    "win8_64bit\\mdmcpq.inf",
+                    {"INFO: Windows8 64Bits System \n", kInfCopied, "FAIL:关闭文件重定向失败\n\n"}},
+        RefusalCase{4,
+                    "win8_64bit\\mdmcpq.inf",
+                    {"INFO: Windows8.1 64Bits System \n", kInfCopied, kRedirectionFailed}}));
+
+// A package folder too long for some sub-paths: those copies are never asked for with a
+// cut-off source; they count as failed.
+TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
+  ScratchFolder scratch;
+  const std::string folder = "C:\\" + std::string(220, 'q');  // 223 characters
+  FakePlatform fake;
+  fake.modulePath = folder + "\\QZ_DriverSetup.exe";
+  UseFakePlatform(fake);
+  InstallPaths paths;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  fake.calls.clear();
+  RecordingLog log;
+
+  DeploySystemFiles(2, paths);
+
+  EXPECT_EQ(fake.calls,
+            Join({kAskArchitecture,
+                  {"Wow64EnableWow64FsRedirection 0", "Wow64EnableWow64FsRedirection 1"}}));
+  EXPECT_EQ(log.messages(),
+            Gbk(Lines{"INFO: Windows7 64Bits System \n", "FAIL: 无法打开mdmcpq.inf文件\n",
+                      "FAIL: Windows\\System32\\drivers\\usbser.sys文件复制失败\n",
+                      "FAIL: Windows\\SysWOW64\\drivers\\usbser.sys文件复制失败\n"}));
+
+  // Shorter sub-paths still fit the same folder.
+  fake.calls.clear();
+  fake.nativeArchitecture = 0;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  fake.calls.clear();
+  DeploySystemFiles(0, paths);
+  EXPECT_EQ(fake.calls[3], "CopyFileA " + folder + "\\Drivers\\xp\\mdmcpq.inf -> " + kUpperInf +
+                               " fail-if-exists=1");
+}
+
+}  // namespace

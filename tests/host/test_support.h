@@ -1,0 +1,51 @@
+#pragma once
+
+#include <spdlog/sinks/base_sink.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/fake_platform_ops.h"
+
+// GBK bytes of UTF-8 text, made by the C library's converter, never by the program.
+std::string Gbk(const std::string& utf8);
+std::vector<std::string> Gbk(const std::vector<std::string>& utf8);
+
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// The messages of a log file's records, each record's frame checked on the way.
+std::vector<std::string> LogMessages(const std::string& logBytes);
+
+// A fresh folder that is the current directory for the test's life, so the program's
+// Windows-style paths ("C:\Windows\inf\mdmcpq.inf") land in it as plain file names.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::vector<std::string> Files() const;
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+// Registers the install logger over a sink that keeps the messages in memory.
+class RecordingLog {
+ public:
+  explicit RecordingLog(std::function<void()> onRecord = nullptr);
+  ~RecordingLog();
+  RecordingLog(const RecordingLog&) = delete;
+  RecordingLog& operator=(const RecordingLog&) = delete;
+  const std::vector<std::string>& messages() const { return *messages_; }
+
+ private:
+  std::shared_ptr<std::vector<std::string>> messages_;
+};
