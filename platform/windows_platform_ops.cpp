@@ -1,7 +1,8 @@
 #include "platform/windows_platform_ops.h"
 
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h needs the types of windows.h first.
+#include <setupapi.h>
 
 static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
 static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds both presets once and runs every test: the host logic under
+# GoogleTest, then the real executable under Wine and the checks of the built file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+
+cmake --preset host
+cmake --build --preset host -j "$(nproc)"
+ctest --preset host
+
+cmake --preset windows-x86
+cmake --build --preset windows-x86 -j "$(nproc)"
+ctest --preset windows-x86 -j 2

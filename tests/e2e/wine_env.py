@@ -1,0 +1,191 @@
+"""Wine prefixes, program folders and log reading for the end-to-end runs."""
+
+import os
+import re
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+WINE_ENV = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+# Every folder the package carries, and what each one's files look like, so that a file in a
+# system folder tells which package folder it came from.
+PACKAGE_FOLDERS = ["xp", "win7_32bit", "win7_64bit\\32bits", "win7_64bit\\64bits", "win8_64bit",
+                   "win10"]
+
+
+def usbser_placeholder(folder):
+    return ("QZ test usbser.sys from Drivers\\%s\r\n" % folder).encode("ascii")
+
+
+def utf16(text):
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def mdmcpq_fixture(folder):
+    return utf16("[Version]\r\nSignature=\"$Windows NT$\"\r\n; QZ test copy from Drivers\\%s\r\n"
+                 "\r\n[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n" % folder)
+
+
+DRIVER_INF = (
+    "[Version]\r\n"
+    "Signature=\"$Windows NT$\"\r\n"
+    "Class=Ports\r\n"
+    "ClassGuid={4D36E978-E325-11CE-BFC1-08002BE10318}\r\n"
+    "Provider=%QZ%\r\n"
+    "DriverVer=01/01/2024,1.2.0.0\r\n"
+    "\r\n"
+    "[Manufacturer]\r\n"
+    "%QZ%=QZ,NTx86,NTamd64\r\n"
+    "\r\n"
+    "[QZ.NTx86]\r\n"
+    "%QZ.Uart%=QZ_Uart,USB\\VID_1A86&PID_E0A1\r\n"
+    "\r\n"
+    "[QZ.NTamd64]\r\n"
+    "%QZ.Uart%=QZ_Uart,USB\\VID_1A86&PID_E0A1\r\n"
+    "\r\n"
+    "[QZ_Uart]\r\n"
+    "include=mdmcpq.inf\r\n"
+    "CopyFiles=FakeModemCopyFileSection\r\n"
+    "AddReg=QZ_Uart.AddReg\r\n"
+    "\r\n"
+    "[QZ_Uart.AddReg]\r\n"
+    "HKR,,DevLoader,,*ntkern\r\n"
+    "HKR,,NTMPDriver,,usbser.sys\r\n"
+    "\r\n"
+    "[QZ_Uart.Services]\r\n"
+    "include=mdmcpq.inf\r\n"
+    "AddService=usbser,0x00000002,QZ_Uart_Service\r\n"
+    "\r\n"
+    "[QZ_Uart_Service]\r\n"
+    "ServiceType=1\r\n"
+    "StartType=3\r\n"
+    "ErrorControl=1\r\n"
+    "ServiceBinary=%12%\\usbser.sys\r\n"
+    "\r\n"
+    "[Strings]\r\n"
+    "QZ=\"QZ\"\r\n"
+    "QZ.Uart=\"QZ USB to UART\"\r\n").encode("ascii")
+
+
+def layout_program_folder(folder, drivers=True, logs=True, driver_inf=True):
+    """A program folder as it ships: the executable, "Drivers" and "logs" side by side."""
+    folder = Path(folder)
+    if folder.exists():
+        shutil.rmtree(folder)
+    folder.mkdir(parents=True)
+    if logs:
+        (folder / "logs").mkdir()
+    if drivers:
+        root = folder / "Drivers"
+        root.mkdir()
+        for name in PACKAGE_FOLDERS:
+            sub = root.joinpath(*name.split("\\"))
+            sub.mkdir(parents=True, exist_ok=True)
+            (sub / "usbser.sys").write_bytes(usbser_placeholder(name))
+            (sub / "mdmcpq.inf").write_bytes(mdmcpq_fixture(name))
+        if driver_inf:
+            (root / "QZ_UsbToUartDriver.inf").write_bytes(DRIVER_INF)
+    return folder
+
+
+class Prefix:
+    """One Wine prefix: "win32" stands for 32-bit Windows, "win64" for 64-bit Windows."""
+
+    def __init__(self, path, arch):
+        self.path = Path(path)
+        self.arch = arch
+        self.env = dict(WINE_ENV, WINEPREFIX=str(self.path), WINEARCH=arch)
+
+    @property
+    def windows(self):
+        return self.path / "drive_c" / "windows"
+
+    def system32_drivers(self):
+        """The native driver folder."""
+        return self.windows / "system32" / "drivers"
+
+    def syswow64_drivers(self):
+        return self.windows / "syswow64" / "drivers"
+
+    def create(self):
+        if self.path.exists():
+            self.kill()
+            shutil.rmtree(self.path)
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A real 64-bit Windows has this folder; a fresh prefix does not.
+        if self.arch == "win64":
+            self.syswow64_drivers().mkdir(parents=True, exist_ok=True)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+
+    def kill(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+    def set_version(self, version):
+        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t",
+                        "REG_SZ", "/d", version, "/f"], env=self.env, check=True, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def map_drive(self, letter, folder):
+        link = self.path / "dosdevices" / (letter.lower() + ":")
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(Path(folder).resolve())
+
+    def system_file_paths(self):
+        paths = [self.windows / "inf" / "mdmcpq.inf", self.system32_drivers() / "usbser.sys"]
+        if self.arch == "win64":
+            paths.append(self.syswow64_drivers() / "usbser.sys")
+        return paths
+
+    def fresh_system(self):
+        """No mdmcpq.inf and no usbser.sys anywhere, as on a system that never had them."""
+        for path in self.system_file_paths():
+            if path.exists():
+                path.unlink()
+        for leftover in (self.windows / "inf").glob("mdmcpq.inf.*"):
+            leftover.unlink()
+
+    def staged_infs(self):
+        return sorted(p.name for p in (self.windows / "inf").glob("oem*.inf"))
+
+    def run(self, program, cwd=None):
+        """Runs a Windows path (or a Linux path) of a program; answers its exit code."""
+        completed = subprocess.run(["wine", str(program)], env=self.env, cwd=cwd, timeout=120,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return completed.returncode
+
+
+FRAME = re.compile(rb"\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3})\] "
+                   rb"\[driver_install_info\] \[info\] ")
+
+
+def log_records(data):
+    """(timestamp text, message bytes) of each record; fails on any byte outside a frame."""
+    records = []
+    at = 0
+    while at < len(data):
+        frame = FRAME.match(data, at)
+        if frame is None:
+            raise AssertionError("no record frame at byte %d: %r" % (at, data[at:at + 80]))
+        end = data.find(b"\r\n", frame.end())
+        if end < 0:
+            raise AssertionError("record at byte %d has no CR LF end" % at)
+        stamp = data[at + 1:at + 24].decode("ascii")
+        records.append((stamp, data[frame.end():end]))
+        at = end + 2
+    return records
+
+
+def gbk(messages):
+    return [m.encode("gbk") for m in messages]
+
+
+def local_stamp(seconds):
+    whole = int(seconds)
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(whole)) + ".%03d" % int(
+        (seconds - whole) * 1000)
