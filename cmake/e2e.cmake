@@ -10,7 +10,7 @@ endif()
 
 set(QZ_E2E_SCRIPT ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py)
 set(QZ_E2E ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} --exe $<TARGET_FILE:QZ_DriverSetup>
-           --work ${PROJECT_BINARY_DIR}/e2e)
+           --error80-exe $<TARGET_FILE:qz_staging_error80> --work ${PROJECT_BINARY_DIR}/e2e)
 
 add_test(NAME e2e.setup COMMAND ${QZ_E2E} setup)
 set_tests_properties(e2e.setup PROPERTIES FIXTURES_SETUP wine_prefixes TIMEOUT 600)

@@ -43,15 +43,16 @@ def case(prefix):
 
 
 class Context:
-    def __init__(self, exe, work, prefix_name):
+    def __init__(self, exe, error80_exe, work, prefix_name):
         self.exe = Path(exe).resolve()
+        self.error80_exe = Path(error80_exe).resolve() if error80_exe else None
         self.work = Path(work).resolve()
         self.prefix = prefixes(self.work)[prefix_name] if prefix_name else None
         self.scratch = self.work / "cases"
 
-    def program_folder(self, name, **layout):
+    def program_folder(self, name, exe=None, **layout):
         folder = layout_program_folder(self.scratch / name, **layout)
-        shutil.copy(self.exe, folder / "QZ_DriverSetup.exe")
+        shutil.copy(exe or self.exe, folder / "QZ_DriverSetup.exe")
         return folder
 
 
@@ -176,9 +177,201 @@ def missing_logs_folder(ctx):
     check(ctx.prefix.staged_infs() == staged_before, "the driver store changed without a log")
 
 
+# ---------------------------------------------------------------------------------------
+# Every release and architecture on a fresh system: records, and which package folder's files
+# landed in which system folder. "native" is System32 as a 64-bit program sees it; "wow64" is
+# SysWOW64, where a 32-bit program's System32 path leads while redirection is on.
+
+def matrix_row(version, prefix, records, inf_from, native_from, wow64_from=None):
+    def run(ctx):
+        ctx.prefix.set_version(version)
+        ctx.prefix.fresh_system()
+        folder = ctx.program_folder("matrix_%s_%s" % (version, prefix))
+        check(run_program(ctx, folder) == 0, "exit code is not 0")
+        expect_messages(folder / LOG_NAME, BANNER + records + HEADING + STAGED + CLOSING)
+        inf = ctx.prefix.windows / "inf" / "mdmcpq.inf"
+        landed = {
+            "inf": inf,
+            "native usbser.sys": ctx.prefix.system32_drivers() / "usbser.sys",
+        }
+        wanted = {"inf": inf_from and mdmcpq_fixture(inf_from),
+                  "native usbser.sys": native_from and usbser_placeholder(native_from)}
+        if prefix == "win64":
+            landed["wow64 usbser.sys"] = ctx.prefix.syswow64_drivers() / "usbser.sys"
+            wanted["wow64 usbser.sys"] = wow64_from and usbser_placeholder(wow64_from)
+        for what, path in landed.items():
+            got = path.read_bytes() if path.exists() else None
+            check(got == wanted[what], "%s: got %r, want %r" % (what, got, wanted[what]))
+    run.__name__ = "matrix_%s_%s" % (version, "32" if prefix == "win32" else "64")
+    CASES[run.__name__] = (prefix, run)
+
+
+W7_SYS32_OK = "SUCC: Windows\\System32\\drivers\\usbser.sys文件复制成功\n"
+W7_WOW64_OK = "SUCC: Windows\\SysWOW64\\drivers\\usbser.sys文件复制成功\n"
+
+matrix_row("winxp", "win32", ["INFO: WindowsXP 32Bits System\n", INF_COPIED, SYS_COPIED],
+           "xp", "xp")
+matrix_row("winxp64", "win64", ["INFO: WindowsXP 64Bits System \n", INF_COPIED, SYS_COPIED],
+           "xp", None, "xp")
+matrix_row("vista", "win32", ["INFO: WindowsVISTA 32Bits System\n"], None, None)
+matrix_row("vista", "win64", ["INFO: WindowsVISTA 64Bits System \n"], None, None, None)
+matrix_row("win7", "win32", ["INFO: Windows7 32Bits System\n", INF_COPIED, SYS_COPIED],
+           "win7_32bit", "win7_32bit")
+matrix_row("win7", "win64", ["INFO: Windows7 64Bits System \n", INF_COPIED, W7_SYS32_OK,
+                             W7_WOW64_OK],
+           "win7_64bit\\32bits", "win7_64bit\\64bits", "win7_64bit\\64bits")
+matrix_row("win8", "win32", ["INFO: Windows8 32Bits System\n", INF_COPIED, SYS_COPIED],
+           "win8_64bit", "win8_64bit")
+matrix_row("win8", "win64", ["INFO: Windows8 64Bits System \n", INF_COPIED, SYS_COPIED],
+           "win8_64bit", "win8_64bit", None)
+matrix_row("win81", "win32", ["INFO: Windows8.1 32Bits System\n", INF_COPIED, SYS_COPIED],
+           "win8_64bit", "win8_64bit")
+matrix_row("win81", "win64", ["INFO: Windows8.1 64Bits System \n", INF_COPIED, SYS_COPIED],
+           "win8_64bit", "win8_64bit", None)
+matrix_row("win10", "win32", ["INFO: Windows10 32Bits System\n", INF_COPIED, SYS_COPIED],
+           "win10", "win10")
+matrix_row("win10", "win64", ["INFO: Windows10 64Bits System \n", INF_COPIED, SYS_COPIED],
+           "win10", None, "win10")
+matrix_row("win2k", "win32", ["Warning: before winxp or windows server \n"], None, None)
+
+
+# ---------------------------------------------------------------------------------------
+# The system's own mdmcpq.inf
+
+SECTION = "[FakeModemCopyFileSection]\r\n"
+SYSTEM_INF = ("[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=Modem\r\n\r\n" + SECTION +
+              "usbser.sys,,,0x20\r\n\r\n[Strings]\r\nx=\"y\"\r\n")
+
+
+def patch_runs(ctx, name, system_text, expected):
+    """Runs the program once per (record, text after) pair against one system mdmcpq.inf."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    system_inf = ctx.prefix.windows / "inf" / "mdmcpq.inf"
+    system_inf.write_bytes(wine_env.utf16(system_text))
+    (ctx.prefix.syswow64_drivers() / "usbser.sys").write_bytes(b"system's own")
+    folder = ctx.program_folder(name)
+    records = []
+    for record, text_after in expected:
+        check(run_program(ctx, folder) == 0, "exit code is not 0")
+        check(system_inf.read_bytes() == wine_env.utf16(text_after),
+              "mdmcpq.inf after run %d is %r" % (len(records) + 1, system_inf.read_bytes()))
+        check(list((ctx.prefix.windows / "inf").glob("mdmcpq.inf.*")) == [],
+              "a temporary file was left in the INF folder")
+        records += BANNER + ["INFO: Windows10 64Bits System \n", record, SYS_PRESENT] + \
+            HEADING + STAGED + CLOSING
+    expect_messages(folder / LOG_NAME, records)
+
+
+@case("win64")
+def patch_edits_the_system_inf_once(ctx):
+    edited = SYSTEM_INF.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys")
+    patch_runs(ctx, "patch_once", SYSTEM_INF, [(INF_EDITED, edited), (INF_NO_EDIT, edited)])
+
+
+@case("win64")
+def patch_edits_two_sections_one_per_run(ctx):
+    two = SYSTEM_INF + SECTION + "usbser.sys\r\n"
+    first = two.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys", 1)
+    both = two.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys")
+    patch_runs(ctx, "patch_two", two,
+               [(INF_EDITED, first), (INF_EDITED, both), (INF_NO_EDIT, both)])
+
+
+# ---------------------------------------------------------------------------------------
+# Staging and whole runs
+
+@case("win64")
+def system_with_everything_and_package_staged(ctx):
+    """The fourteen records: both files present, mdmcpq.inf already edited, error 80."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    edited = SYSTEM_INF.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys")
+    (ctx.prefix.windows / "inf" / "mdmcpq.inf").write_bytes(wine_env.utf16(edited))
+    (ctx.prefix.syswow64_drivers() / "usbser.sys").write_bytes(b"system's own")
+    folder = ctx.program_folder("everything", exe=ctx.error80_exe)
+    one_run = BANNER + ["INFO: Windows10 64Bits System \n", INF_NO_EDIT, SYS_PRESENT] + \
+        HEADING + ["FAIL: 驱动预安装函数运行失败：", "FAIL: 驱动已经存在。 \n",
+                   "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"] + CLOSING
+    check(len(one_run) == 14, "the golden run has 14 records")
+    for _ in range(2):
+        check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, one_run + one_run)
+    check((ctx.prefix.syswow64_drivers() / "usbser.sys").read_bytes() == b"system's own",
+          "an existing usbser.sys was replaced")
+
+
+@case("win64")
+def staging_error_read_before_the_first_record(ctx):
+    folder = ctx.program_folder("error80_first_record", exe=ctx.error80_exe)
+    code = ctx.prefix.run_with_arguments(folder / "QZ_DriverSetup.exe", ["--stage-only"],
+                                         cwd=folder)
+    check(code == 1, "staging result %d, want 1 (error 80 means already staged)" % code)
+    expect_messages(folder / LOG_NAME, ["FAIL: 驱动预安装函数运行失败：", "FAIL: 驱动已经存在。 \n"])
+
+
+def no_driver_files(ctx, name, empty_folder):
+    """Every copy fails; the failed INF copy still edits the system's file."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    system_inf = ctx.prefix.windows / "inf" / "mdmcpq.inf"
+    system_inf.write_bytes(wine_env.utf16(SYSTEM_INF))
+    folder = ctx.program_folder(name, drivers=False)
+    if empty_folder:
+        (folder / "Drivers").mkdir()
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_EDITED,
+                                                 SYS_PRESENT] + HEADING + NOT_STAGED + CLOSING)
+    check(not (ctx.prefix.syswow64_drivers() / "usbser.sys").exists(), "usbser.sys appeared")
+
+
+@case("win64")
+def empty_drivers_folder(ctx):
+    no_driver_files(ctx, "empty_drivers", empty_folder=True)
+
+
+@case("win64")
+def missing_drivers_folder(ctx):
+    no_driver_files(ctx, "missing_drivers", empty_folder=False)
+
+
+@case("win64")
+def package_inf_is_staged_and_restaging_succeeds(ctx):
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    folder = ctx.program_folder("staging")
+    # Content no earlier run staged, so the new copy in the store can be told apart.
+    token = ("; staged by run %f\r\n" % time.time()).encode("ascii")
+    package_inf = folder / "Drivers" / "QZ_UsbToUartDriver.inf"
+    package_inf.write_bytes(package_inf.read_bytes() + token)
+    before = set(ctx.prefix.staged_infs())
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    new = sorted(set(ctx.prefix.staged_infs()) - before)
+    check(len(new) == 1, "staged files added: %r" % new)
+    check((ctx.prefix.windows / "inf" / new[0]).read_bytes() == package_inf.read_bytes(),
+          "the staged copy differs from the package INF")
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    check(set(ctx.prefix.staged_infs()) - before == set(new), "the second run staged again")
+    one_run = BANNER + ["INFO: Windows10 64Bits System \n"]
+    expect_messages(folder / LOG_NAME,
+                    one_run + [INF_COPIED, SYS_COPIED] + HEADING + STAGED + CLOSING +
+                    one_run + [INF_EDITED, SYS_PRESENT] + HEADING + STAGED + CLOSING)
+
+
+@case("win64")
+def missing_package_inf(ctx):
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    folder = ctx.program_folder("no_package_inf", driver_inf=False)
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
+                                                 SYS_COPIED] + HEADING + NOT_STAGED + CLOSING)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe")
+    parser.add_argument("--error80-exe")
     parser.add_argument("--work")
     parser.add_argument("action", choices=["setup", "run", "teardown", "list"])
     parser.add_argument("case", nargs="?")
@@ -199,7 +392,7 @@ def main():
                 prefix.kill()
         return 0
     prefix_name, function = CASES[args.case]
-    ctx = Context(args.exe, work, prefix_name)
+    ctx = Context(args.exe, args.error80_exe, work, prefix_name)
     try:
         function(ctx)
     except AssertionError as failure:

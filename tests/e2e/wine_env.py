@@ -155,8 +155,11 @@ class Prefix:
 
     def run(self, program, cwd=None):
         """Runs a Windows path (or a Linux path) of a program; answers its exit code."""
-        completed = subprocess.run(["wine", str(program)], env=self.env, cwd=cwd, timeout=120,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return self.run_with_arguments(program, [], cwd)
+
+    def run_with_arguments(self, program, arguments, cwd=None):
+        completed = subprocess.run(["wine", str(program)] + arguments, env=self.env, cwd=cwd,
+                                   timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         return completed.returncode
 
 
