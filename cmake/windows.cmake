@@ -1,11 +1,26 @@
 # The shipped program: 32-bit, GUI subsystem (no console), statically linked.
 set(QZ_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0501 WINVER=0x0501)
 target_compile_definitions(qz_logic PUBLIC ${QZ_WINDOWS_DEFINITIONS})
+# Size: fmt without the C++ locale machinery, no default console logger nobody uses, and
+# every unused function and datum dropped at link time.
+target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=','
+                                               SPDLOG_DISABLE_DEFAULT_LOGGER)
+foreach(target qz_messages qz_logic)
+  target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
+endforeach()
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(-Wl,--gc-sections)
 target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
+enable_language(RC)
 add_executable(QZ_DriverSetup WIN32
   setup/main.cpp
-  platform/windows_platform_ops.cpp)
+  platform/windows_platform_ops.cpp
+  platform/xp_startup_compat.cpp
+  res/QZ_DriverSetup.rc)
+set_source_files_properties(res/QZ_DriverSetup.rc PROPERTIES
+  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.manifest;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
+target_include_directories(QZ_DriverSetup PRIVATE ${PROJECT_SOURCE_DIR}/res)
 target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi)
 target_link_options(QZ_DriverSetup PRIVATE -static -static-libgcc -static-libstdc++ -s)
 qz_warnings(QZ_DriverSetup)
@@ -17,5 +32,22 @@ add_executable(qz_staging_error80 WIN32
 target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
+
+# Checks of the built file itself: what Windows XP's loader needs, the manifest, icon and
+# version information.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(QZ_EXE_CHECKS ${PROJECT_SOURCE_DIR}/tests/windows)
+add_test(NAME exe.xp_import_audit
+         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_xp_imports.py
+                 $<TARGET_FILE:QZ_DriverSetup> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+# The test variant links no XP start-up shim, so the audit must name its GetTickCount64.
+add_test(NAME exe.xp_import_audit_names_offenders
+         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_xp_imports.py
+                 $<TARGET_FILE:qz_staging_error80> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES
+  PASS_REGULAR_EXPRESSION "KERNEL32.dll!GetTickCount64 \\(Vista\\): newer than Windows XP SP3")
+add_test(NAME exe.header_and_resources
+         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_executable.py
+                 $<TARGET_FILE:QZ_DriverSetup>)
 
 include(cmake/e2e.cmake)
