@@ -28,3 +28,10 @@ add_executable(qz_rtl_missing_test tests/host/rtl_get_version_missing_test.cpp)
 target_link_libraries(qz_rtl_missing_test PRIVATE qz_test_support GTest::gtest_main)
 qz_warnings(qz_rtl_missing_test)
 gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES)
+
+# Benchmarks measure and report; they are not tests (run by hand: see bench/README.md).
+find_package(benchmark QUIET)
+if(benchmark_FOUND)
+  add_executable(qz_patch_bench bench/modem_inf_patch_bench.cpp)
+  target_link_libraries(qz_patch_bench PRIVATE qz_fake_platform benchmark::benchmark)
+endif()

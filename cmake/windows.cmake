@@ -33,6 +33,11 @@ target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
 
+# Floor for the whole-run benchmark (bench/): starts with the same system DLLs and exits.
+add_executable(qz_floor WIN32 bench/floor_main.c)
+target_link_libraries(qz_floor PRIVATE setupapi)
+target_link_options(qz_floor PRIVATE -static -s)
+
 # Checks of the built file itself: what Windows XP's loader needs, the manifest, icon and
 # version information.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)

@@ -10,6 +10,11 @@ cmake --preset host
 cmake --build --preset host -j "$(nproc)"
 ctest --preset host
 
+# A short bounded fuzz session of the mdmcpq.inf patch (a longer one: cmake/fuzz.cmake).
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$(nproc)"
+ctest --preset fuzz
+
 cmake --preset windows-x86
 cmake --build --preset windows-x86 -j "$(nproc)"
 ctest --preset windows-x86 -j 2
