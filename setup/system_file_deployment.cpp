@@ -59,18 +59,15 @@ const DeploymentRow kRows[] = {
      "win10\\usbser.sys", nullptr},
 };
 
-// A source that does not fit is never handed on cut off: the copy fails as if the file
+// A source that does not fit is never handed on cut off: its copies fail as if the file
 // were missing.
-int CopyFromPackage(char (&source)[kPathCapacity], const char* subPath, const char* destination,
-                    int failIfExists) {
-  if (source[0] == '\0' || !AppendBounded(source, subPath)) {
-    return 0;
-  }
-  return Platform().CopyFileA(source, destination, failIfExists);
+bool ExtendSource(char (&source)[kPathCapacity], const char* subPath) {
+  return source[0] != '\0' && AppendBounded(source, subPath);
 }
 
 void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
-  if (CopyFromPackage(paths.infSourcePath, row.infSubPath, row.infDestination, 1) != 0) {
+  if (ExtendSource(paths.infSourcePath, row.infSubPath) &&
+      Platform().CopyFileA(paths.infSourcePath, row.infDestination, 1) != 0) {
     LogInfo(kMsgInfCopied);
   } else {
     PatchModemInf(row.patchTarget);
@@ -78,13 +75,14 @@ void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
 }
 
 void DeployDriver(const char* subPath, InstallPaths& paths) {
-  const bool copied = CopyFromPackage(paths.sysSourcePath, subPath, kSystem32Driver, 1) != 0;
+  const bool copied = ExtendSource(paths.sysSourcePath, subPath) &&
+                      Platform().CopyFileA(paths.sysSourcePath, kSystem32Driver, 1) != 0;
   LogInfo(copied ? kMsgDriverCopied : kMsgDriverPresent);
 }
 
+// The only copies that replace what the system already has.
 void DeployWindows7x64Drivers(const char* subPath, InstallPaths& paths) {
-  const bool fits =
-      paths.sysSourcePath64[0] != '\0' && AppendBounded(paths.sysSourcePath64, subPath);
+  const bool fits = ExtendSource(paths.sysSourcePath64, subPath);
   const auto copy = [&](const char* destination) {
     return fits && Platform().CopyFileA(paths.sysSourcePath64, destination, 0) != 0;
   };
