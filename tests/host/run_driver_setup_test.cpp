@@ -21,12 +21,6 @@ const Lines kHeading = {"..........\n", "INFO: 安装 QZ_UsbToUartDriver 驱动 
                         "SUCC: 正在调用驱动预安装函数…… \n"};
 const Lines kClosing = {"INFO: 关闭日志\n", "\n"};
 
-Lines Join(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
 class RunDriverSetupTest : public ::testing::Test {
  protected:
   void SetUp() override {

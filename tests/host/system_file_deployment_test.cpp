@@ -28,12 +28,6 @@ std::string PatchOf(const std::string& target) {
   return "ReplaceFileA " + target + " <- " + target + ".qzpatch.tmp";
 }
 
-Lines Join(std::initializer_list<Lines> parts) {
-  Lines all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
 const std::string kInfCopied = "SUCC: mdmcpq.inf文件不存在，自动复制\n";
 const std::string kInfEdited = "SUCC: mdmcpq.inf文件已存在，已编辑\n";
 const std::string kSysCopied = "SUCC: usbser.sys文件不存在，自动复制\n";

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,9 @@
 // GBK bytes of UTF-8 text, made by the C library's converter, never by the program.
 std::string Gbk(const std::string& utf8);
 std::vector<std::string> Gbk(const std::vector<std::string>& utf8);
+
+// The lists one after another.
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
 
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
