@@ -1,9 +1,7 @@
 # libFuzzer targets. The test runs a short bounded session; a longer one by hand:
 #   build/fuzz/qz_patch_fuzz -dict=tests/fuzz/modem_inf_patch.dict -max_total_time=3600 CORPUS
 set(QZ_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
-foreach(target qz_logic)
-  target_compile_options(${target} PRIVATE ${QZ_FUZZ_FLAGS})
-endforeach()
+target_compile_options(qz_logic PRIVATE ${QZ_FUZZ_FLAGS})
 
 add_executable(qz_patch_fuzz tests/fuzz/modem_inf_patch_fuzz.cpp platform/fake_platform_ops.cpp)
 target_link_libraries(qz_patch_fuzz PRIVATE qz_logic)

@@ -1,15 +1,10 @@
 # The shipped program: 32-bit, GUI subsystem (no console), statically linked.
 set(QZ_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0501 WINVER=0x0501)
 target_compile_definitions(qz_logic PUBLIC ${QZ_WINDOWS_DEFINITIONS})
-# Size: fmt without the C++ locale machinery, no default console logger nobody uses, and
-# every unused function and datum dropped at link time.
+# Size: fmt without the C++ locale machinery and no default console logger nobody uses
+# (unused sections are dropped by the toolchain's flags).
 target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=','
                                                SPDLOG_DISABLE_DEFAULT_LOGGER)
-foreach(target qz_messages qz_logic)
-  target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
-endforeach()
-add_compile_options(-ffunction-sections -fdata-sections)
-add_link_options(-Wl,--gc-sections)
 target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
 enable_language(RC)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets once and runs every test: the host logic under
-# GoogleTest, then the real executable under Wine and the checks of the built file.
+# Installs what is missing, builds each preset once and runs every test: the host logic under
+# GoogleTest, a short fuzz session, then the real executable under Wine and the checks of the
+# built file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
