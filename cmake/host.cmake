@@ -18,16 +18,18 @@ add_executable(qz_host_tests
   tests/host/driver_preinstall_test.cpp
   tests/host/run_driver_setup_test.cpp)
 target_link_libraries(qz_host_tests PRIVATE qz_test_support GTest::gtest_main)
-# Lets the patch tests make a read come up short, which no real file does on demand.
-target_link_options(qz_host_tests PRIVATE -Wl,--wrap=fread)
+# Lets the patch tests make a read come up short, refuse an open for writing and run out of
+# memory, which no real file or heap does on demand (and root ignores permission bits).
+target_link_options(qz_host_tests PRIVATE -Wl,--wrap=fread,--wrap=fopen,--wrap=malloc)
 qz_warnings(qz_host_tests)
-gtest_discover_tests(qz_host_tests NO_PRETTY_VALUES)
+# A hang fails the run instead of stalling it.
+gtest_discover_tests(qz_host_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 
 # The version entry point is looked up once per process, so its absence needs a process.
 add_executable(qz_rtl_missing_test tests/host/rtl_get_version_missing_test.cpp)
 target_link_libraries(qz_rtl_missing_test PRIVATE qz_test_support GTest::gtest_main)
 qz_warnings(qz_rtl_missing_test)
-gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES)
+gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 
 # Benchmarks measure and report; they are not tests (run by hand: see bench/README.md).
 find_package(benchmark QUIET)

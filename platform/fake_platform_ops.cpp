@@ -1,7 +1,11 @@
 #include "platform/fake_platform_ops.h"
 
+#include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -139,12 +143,64 @@ std::uint32_t FakeGetLastError() {
   return g_fake->lastError;
 }
 
-int FakeReplaceFileA(const char* replaced, const char* replacement) {
-  Record(std::string("ReplaceFileA ") + replaced + " <- " + replacement);
-  if (g_fake->replaceAnswer == 0) {
+bool Exists(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0;
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+// Renames a real file, its attribute bits going with it.
+bool MoveWithAttributes(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    return false;
+  }
+  auto& attributes = g_fake->attributes;
+  const auto entry = attributes.find(from);
+  attributes.erase(to);
+  if (entry != attributes.end()) {
+    attributes[to] = entry->second;
+    attributes.erase(from);
+  }
+  return true;
+}
+
+int FakeReplaceFileA(const char* replaced, const char* replacement, const char* backup) {
+  Record(std::string("ReplaceFileA ") + replaced + " <- " + replacement +
+         " backup=" + (backup == nullptr ? "null" : backup));
+  // As on Windows and Wine: a read-only file is never replaced.
+  const auto entry = g_fake->attributes.find(replaced);
+  if (entry != g_fake->attributes.end() && (entry->second & kFileAttributeReadOnly) != 0) {
+    g_fake->lastError = 5;
     return 0;
   }
-  return std::rename(replacement, replaced) == 0 ? 1 : 0;
+  using Effect = FakePlatform::ReplaceEffect;
+  switch (g_fake->replaceEffect) {
+    case Effect::kReplaces:
+      if (backup != nullptr && !MoveWithAttributes(replaced, backup)) {
+        return 0;
+      }
+      if (!MoveWithAttributes(replacement, replaced)) {
+        return 0;
+      }
+      g_fake->attributes.erase(replaced);
+      return 1;
+    case Effect::kLeavesBoth:
+      break;
+    case Effect::kRemovesReplaced:
+      std::remove(replaced);
+      g_fake->attributes.erase(replaced);
+      break;
+    case Effect::kMovesReplacedToBackup:
+      MoveWithAttributes(replaced, backup);
+      break;
+  }
+  g_fake->lastError = g_fake->replaceError;
+  return 0;
 }
 
 int FakeDirectoryExists(const char* path) {
@@ -156,11 +212,104 @@ int FakeDirectoryExists(const char* path) {
   return stat(path, &status) == 0 && S_ISDIR(status.st_mode) ? 1 : 0;
 }
 
+char g_mutex;
+
+SystemHandle FakeCreateMutexA(const char* name) {
+  Record(std::string("CreateMutexA ") + name);
+  return g_fake->mutexCreateFails ? nullptr : &g_mutex;
+}
+
+std::uint32_t FakeWaitForSingleObject(SystemHandle handle) {
+  Record(handle == &g_mutex ? "WaitForSingleObject mutex" : "WaitForSingleObject ?");
+  if (g_fake->onWait) g_fake->onWait();
+  return g_fake->waitAnswer;
+}
+
+int FakeReleaseMutex(SystemHandle handle) {
+  Record(handle == &g_mutex ? "ReleaseMutex mutex" : "ReleaseMutex ?");
+  if (g_fake->onReleaseMutex) g_fake->onReleaseMutex();
+  return 1;
+}
+
+int FakeCloseHandle(SystemHandle handle) {
+  Record(handle == &g_mutex ? "CloseHandle mutex" : "CloseHandle ?");
+  return 1;
+}
+
+std::uint32_t FakeGetCurrentProcessId() {
+  Record("GetCurrentProcessId");
+  return g_fake->processId;
+}
+
+std::uint32_t FakeGetFileAttributesA(const char* path) {
+  Record(std::string("GetFileAttributesA ") + path);
+  if (!Exists(path)) {
+    return kInvalidFileAttributes;
+  }
+  const auto entry = g_fake->attributes.find(path);
+  return entry == g_fake->attributes.end() ? kFileAttributeArchive : entry->second;
+}
+
+int FakeSetFileAttributesA(const char* path, std::uint32_t attributes) {
+  Record(std::string("SetFileAttributesA ") + path + " " + Hex(attributes));
+  if (!Exists(path)) {
+    return 0;
+  }
+  // Windows answers "normal" for a file with no bits.
+  g_fake->attributes[path] = attributes == 0 ? kFileAttributeNormal : attributes;
+  return 1;
+}
+
+int FakeMoveFileA(const char* from, const char* to) {
+  Record(std::string("MoveFileA ") + from + " -> " + to);
+  if (Exists(to)) {
+    return 0;
+  }
+  return MoveWithAttributes(from, to) ? 1 : 0;
+}
+
+int FakeDeleteFileA(const char* path) {
+  Record(std::string("DeleteFileA ") + path);
+  const auto entry = g_fake->attributes.find(path);
+  if (entry != g_fake->attributes.end() && (entry->second & kFileAttributeReadOnly) != 0) {
+    return 0;
+  }
+  if (unlink(path) != 0) {
+    return 0;
+  }
+  g_fake->attributes.erase(path);
+  return 1;
+}
+
+// The folder part ends at the last "/" (host paths); a Windows path such as
+// "C:\Windows\inf\mdmcpq.inf" is one file name in the current folder.
+std::vector<std::string> FakeFindFilesA(const char* pattern) {
+  Record(std::string("FindFilesA ") + pattern);
+  const std::string text(pattern);
+  const std::size_t cut = text.rfind('/');
+  const std::string folder = cut == std::string::npos ? "." : text.substr(0, cut);
+  const std::string namePattern = cut == std::string::npos ? text : text.substr(cut + 1);
+  std::vector<std::string> paths;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      if (fnmatch(namePattern.c_str(), entry->d_name, FNM_NOESCAPE) == 0) {
+        paths.push_back(cut == std::string::npos ? entry->d_name : folder + "/" + entry->d_name);
+      }
+    }
+    closedir(dir);
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
 const PlatformOps kFakeOps = {
-    FakeGetModuleFileNameA, FakeCopyFileA,        FakeWow64EnableWow64FsRedirection,
-    FakeGetModuleHandleW,   FakeGetModuleHandleA, FakeGetProcAddress,
-    FakeGetSystemInfo,      FakeSetupCopyOEMInfA, FakeGetLastError,
-    FakeReplaceFileA,       FakeDirectoryExists,
+    FakeGetModuleFileNameA,  FakeCopyFileA,          FakeWow64EnableWow64FsRedirection,
+    FakeGetModuleHandleW,    FakeGetModuleHandleA,   FakeGetProcAddress,
+    FakeGetSystemInfo,       FakeSetupCopyOEMInfA,   FakeGetLastError,
+    FakeReplaceFileA,        FakeDirectoryExists,    FakeCreateMutexA,
+    FakeWaitForSingleObject, FakeReleaseMutex,       FakeCloseHandle,
+    FakeGetCurrentProcessId, FakeGetFileAttributesA, FakeSetFileAttributesA,
+    FakeMoveFileA,           FakeDeleteFileA,        FakeFindFilesA,
 };
 
 }  // namespace

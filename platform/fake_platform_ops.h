@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,10 +37,28 @@ struct FakePlatform {
   bool setupCopySetsComponent = true;
   std::string stagedInfName = "oem7.inf";
 
-  // Replaces for real (rename) unless told to fail.
-  int replaceAnswer = 1;
+  // What ReplaceFileA does to the real files before answering.
+  enum class ReplaceEffect {
+    kReplaces,              // replaced -> backup, replacement -> replaced; answers 1
+    kLeavesBoth,            // nothing moves; answers 0
+    kRemovesReplaced,       // the replaced file is gone, the replacement stays; answers 0
+    kMovesReplacedToBackup  // replaced -> backup, the replacement stays; answers 0
+  };
+  ReplaceEffect replaceEffect = ReplaceEffect::kReplaces;
+  // The last error a failed ReplaceFileA leaves.
+  std::uint32_t replaceError = 0;
   // Asks the real file system unless scripted.
   std::optional<int> directoryExistsAnswer;
+
+  bool mutexCreateFails = false;
+  std::uint32_t waitAnswer = kWaitObject0;
+  std::function<void()> onWait;
+  std::function<void()> onReleaseMutex;
+
+  std::uint32_t processId = 4242;
+  // Attribute bits of real files by path; a file with no entry has only the archive bit,
+  // and whatever ReplaceFileA puts in place loses its bits, as on Windows and Wine.
+  std::map<std::string, std::uint32_t> attributes;
 
   std::uint32_t lastError = 0;
   bool versionRecordWasZeroed = true;

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Calls resolved at run time must use the system's calling convention, which differs from
 // the default only on 32-bit Windows.
@@ -45,9 +47,26 @@ struct SystemInfo {
 };
 
 using ModuleHandle = void*;
+using SystemHandle = void*;
 using ProcAddress = void (*)();
 using RtlGetVersionFn = std::int32_t(QZ_SYSTEM_CALL*)(OsVersionInfoEx*);
 using GetNativeSystemInfoFn = void(QZ_SYSTEM_CALL*)(SystemInfo*);
+
+// WaitForSingleObject's answers.
+constexpr std::uint32_t kWaitObject0 = 0x00000000;
+constexpr std::uint32_t kWaitAbandoned = 0x00000080;
+constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+// GetFileAttributesA's answer for a path that is not there (or cannot be asked about).
+constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+constexpr std::uint32_t kFileAttributeReadOnly = 0x00000001;
+constexpr std::uint32_t kFileAttributeHidden = 0x00000002;
+constexpr std::uint32_t kFileAttributeSystem = 0x00000004;
+constexpr std::uint32_t kFileAttributeArchive = 0x00000020;
+constexpr std::uint32_t kFileAttributeNormal = 0x00000080;
+constexpr std::uint32_t kFileAttributeTemporary = 0x00000100;
+constexpr std::uint32_t kFileAttributeOffline = 0x00001000;
+constexpr std::uint32_t kFileAttributeNotContentIndexed = 0x00002000;
 
 // The Windows operations the logic uses. Integers stand for BOOL: non-zero is success.
 struct PlatformOps {
@@ -64,10 +83,26 @@ struct PlatformOps {
                           std::uint32_t destinationNameSize, std::uint32_t* requiredSize,
                           char** destinationNameComponent);
   std::uint32_t (*GetLastError)();
-  // Atomically puts `replacement` in place of `replaced`, keeping the replaced file's
-  // attributes and security; `replacement` is gone afterwards on success.
-  int (*ReplaceFileA)(const char* replaced, const char* replacement);
+  // Puts `replacement` in place of `replaced`, moving the replaced file to `backup`. Its
+  // partial failures can leave the replaced file under the backup name, or missing.
+  int (*ReplaceFileA)(const char* replaced, const char* replacement, const char* backup);
   int (*DirectoryExists)(const char* path);
+
+  // A named mutex: opened when another process created it; null when neither works.
+  SystemHandle (*CreateMutexA)(const char* name);
+  // Waits without a time limit; answers kWaitObject0, kWaitAbandoned or kWaitFailed.
+  std::uint32_t (*WaitForSingleObject)(SystemHandle handle);
+  int (*ReleaseMutex)(SystemHandle handle);
+  int (*CloseHandle)(SystemHandle handle);
+
+  std::uint32_t (*GetCurrentProcessId)();
+  std::uint32_t (*GetFileAttributesA)(const char* path);
+  int (*SetFileAttributesA)(const char* path, std::uint32_t attributes);
+  // Renames within a volume; fails when `to` exists.
+  int (*MoveFileA)(const char* from, const char* to);
+  int (*DeleteFileA)(const char* path);
+  // Full paths of the files matching `pattern`, whose last component may hold wildcards.
+  std::vector<std::string> (*FindFilesA)(const char* pattern);
 };
 
 // The operations the logic calls; set once by the entry (or by a test) before any use.

@@ -62,8 +62,8 @@ int CopyOemInf(const char* sourceInf, const char* mediaLocation, std::uint32_t m
 
 std::uint32_t LastError() { return ::GetLastError(); }
 
-int ReplaceFileOp(const char* replaced, const char* replacement) {
-  return ::ReplaceFileA(replaced, replacement, nullptr, 0, nullptr, nullptr);
+int ReplaceFileOp(const char* replaced, const char* replacement, const char* backup) {
+  return ::ReplaceFileA(replaced, replacement, backup, 0, nullptr, nullptr);
 }
 
 int DirectoryExistsOp(const char* path) {
@@ -71,10 +71,62 @@ int DirectoryExistsOp(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+SystemHandle CreateMutexOp(const char* name) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    // Created by a run under another account (SYSTEM from a deployment tool): its default
+    // security may grant others no more than waiting on it, which is all a run needs.
+    mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, name);
+  }
+  return mutex;
+}
+
+std::uint32_t WaitOp(SystemHandle handle) {
+  return ::WaitForSingleObject(static_cast<HANDLE>(handle), INFINITE);
+}
+
+int ReleaseMutexOp(SystemHandle handle) { return ::ReleaseMutex(static_cast<HANDLE>(handle)); }
+
+int CloseHandleOp(SystemHandle handle) { return ::CloseHandle(static_cast<HANDLE>(handle)); }
+
+std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
+
+std::uint32_t FileAttributes(const char* path) { return ::GetFileAttributesA(path); }
+
+int SetFileAttributesOp(const char* path, std::uint32_t attributes) {
+  return ::SetFileAttributesA(path, attributes);
+}
+
+int MoveFileOp(const char* from, const char* to) { return ::MoveFileA(from, to); }
+
+int DeleteFileOp(const char* path) { return ::DeleteFileA(path); }
+
+std::vector<std::string> FindFilesOp(const char* pattern) {
+  std::vector<std::string> paths;
+  const std::string text(pattern);
+  const std::size_t cut = text.find_last_of("\\/");
+  const std::string folder = cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return paths;
+  }
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      paths.push_back(folder + found.cFileName);
+    }
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return paths;
+}
+
 const PlatformOps kWindowsOps = {
-    ModuleFileName, CopyFileOp,    EnableFsRedirection, ModuleHandleW,
-    ModuleHandleA,  ProcAddressOf, SystemInfoOf,        CopyOemInf,
-    LastError,      ReplaceFileOp, DirectoryExistsOp,
+    ModuleFileName, CopyFileOp,          EnableFsRedirection, ModuleHandleW,
+    ModuleHandleA,  ProcAddressOf,       SystemInfoOf,        CopyOemInf,
+    LastError,      ReplaceFileOp,       DirectoryExistsOp,   CreateMutexOp,
+    WaitOp,         ReleaseMutexOp,      CloseHandleOp,       ProcessId,
+    FileAttributes, SetFileAttributesOp, MoveFileOp,          DeleteFileOp,
+    FindFilesOp,
 };
 
 }  // namespace

@@ -32,22 +32,123 @@ constexpr Pattern MakePattern() {
 
 constexpr Pattern kPattern = MakePattern();
 
-// Writes the new content beside the original and swaps it in, so the system's file is
-// either the old one or the new one, never a partial write.
-bool ReplaceWholeFile(const char* path, const unsigned char* data, std::size_t size) {
-  const std::string temporary = std::string(path) + ".qzpatch.tmp";
-  std::FILE* out = std::fopen(temporary.c_str(), "wb");
+// This run's own files beside the system's file. The names carry the process id, so no other
+// process's edit can touch them, and they sit in the same folder, so every move is a rename.
+constexpr char kOwnFileMark[] = ".qzpatch.";
+
+struct EditFiles {
+  std::string path;
+  std::string temporary;
+  std::string backup;
+};
+
+EditFiles EditFilesFor(const char* path) {
+  const std::string stem =
+      std::string(path) + kOwnFileMark + std::to_string(Platform().GetCurrentProcessId());
+  return {path, stem + ".tmp", stem + ".bak"};
+}
+
+bool Exists(const std::string& path) {
+  return Platform().GetFileAttributesA(path.c_str()) != kInvalidFileAttributes;
+}
+
+void RemoveIfPresent(const std::string& path) {
+  if (Exists(path)) {
+    Platform().DeleteFileA(path.c_str());
+  }
+}
+
+// Left by a run that died mid-edit. Runs take turns, so none of them belongs to a live run.
+void RemoveStaleFiles(const char* path) {
+  const std::string pattern = std::string(path) + kOwnFileMark + "*";
+  for (const std::string& stale : Platform().FindFilesA(pattern.c_str())) {
+    Platform().DeleteFileA(stale.c_str());
+  }
+}
+
+bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) {
     return false;
   }
   bool written = std::fwrite(data, 1, size, out) == size;
   written = std::fflush(out) == 0 && written;
-  written = std::fclose(out) == 0 && written;
-  if (written && Platform().ReplaceFileA(path, temporary.c_str()) != 0) {
-    return true;
+  return std::fclose(out) == 0 && written;
+}
+
+bool HoldsExactly(const std::string& path, const unsigned char* data, std::size_t size) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    return false;
   }
-  std::remove(temporary.c_str());
-  return false;
+  unsigned char chunk[4096];
+  std::size_t at = 0;
+  bool same = true;
+  while (same) {
+    const std::size_t count = std::fread(chunk, 1, sizeof chunk, in);
+    if (count == 0) {
+      break;
+    }
+    same = count <= size - at && std::memcmp(chunk, data + at, count) == 0;
+    at += count;
+  }
+  same = same && at == size && std::ferror(in) == 0;
+  std::fclose(in);
+  return same;
+}
+
+// Whatever ReplaceFileA answered, leaves a whole file at the system's path and answers whether
+// it holds the edited bytes. A partial failure can leave the path empty, with the original
+// under the backup name or only the new content under its own; the original goes back first.
+// This run's files are removed only once the path holds a file: until then one may be the
+// last copy of it.
+bool SettleReplace(const EditFiles& files, bool replaced, const unsigned char* data,
+                   std::size_t size) {
+  if (!Exists(files.path)) {
+    const bool restored = (Exists(files.backup) &&
+                           Platform().MoveFileA(files.backup.c_str(), files.path.c_str()) != 0) ||
+                          (Exists(files.temporary) &&
+                           Platform().MoveFileA(files.temporary.c_str(), files.path.c_str()) != 0);
+    if (!restored) {
+      return false;
+    }
+    replaced = false;
+  }
+  const bool edited = replaced || HoldsExactly(files.path, data, size);
+  RemoveIfPresent(files.temporary);
+  RemoveIfPresent(files.backup);
+  return edited;
+}
+
+// The bits SetFileAttributesA takes; Windows reads none of them as "normal".
+std::uint32_t SettableAttributes(std::uint32_t attributes) {
+  const std::uint32_t settable =
+      kFileAttributeReadOnly | kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive |
+      kFileAttributeTemporary | kFileAttributeOffline | kFileAttributeNotContentIndexed;
+  const std::uint32_t kept = attributes & settable;
+  return kept != 0 ? kept : kFileAttributeNormal;
+}
+
+// Writes the new content beside the original and swaps it in, so the system's file is
+// either the old one or the new one, never a partial write, and keeps its attribute bits,
+// which ReplaceFile does not promise to carry over. True when the new content is in place.
+bool ReplaceWholeFile(const char* path, const unsigned char* data, std::size_t size) {
+  const EditFiles files = EditFilesFor(path);
+  const std::uint32_t attributes = Platform().GetFileAttributesA(path);
+  if (!WriteWholeFile(files.temporary, data, size)) {
+    // The system's file was not touched; only the partial new content goes.
+    RemoveIfPresent(files.temporary);
+    return false;
+  }
+  const bool replaced =
+      Platform().ReplaceFileA(path, files.temporary.c_str(), files.backup.c_str()) != 0;
+  if (!SettleReplace(files, replaced, data, size)) {
+    return false;
+  }
+  if (attributes != kInvalidFileAttributes) {
+    Platform().SetFileAttributesA(path, SettableAttributes(attributes));
+  }
+  return true;
 }
 
 // The size to read, or -1 when the stream cannot tell it or it does not fit in memory.
@@ -94,6 +195,7 @@ int PatchModemInf(const char* path) {
     LogInfo(kMsgInfOpenFailed);
     return 0;
   }
+  RemoveStaleFiles(path);
   const long long size = StreamSize(stream);
   if (size < 0) {
     std::fclose(stream);

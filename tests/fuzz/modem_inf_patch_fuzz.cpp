@@ -1,9 +1,9 @@
 // Property of the mdmcpq.inf patch over arbitrary file contents: afterwards the file is either
 // exactly the input, or the input with 0x3B 0x00 inserted at the first match + 56, and the one
 // record written says which.
+#include <dirent.h>
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,14 +51,29 @@ const std::string kNoEdit =
 struct Harness {
   FakePlatform fake;
   std::shared_ptr<MemorySink> sink = std::make_shared<MemorySink>();
+  std::string folder;
   std::string path;
 
   Harness() {
     UseFakePlatform(fake);
     spdlog::register_logger(std::make_shared<spdlog::logger>(kInstallLoggerName, sink));
-    char folder[] = "/tmp/qz_fuzz_XXXXXX";
-    if (mkdtemp(folder) == nullptr) std::abort();
-    path = std::string(folder) + "/mdmcpq.inf";
+    char name[] = "/tmp/qz_fuzz_XXXXXX";
+    if (mkdtemp(name) == nullptr) std::abort();
+    folder = name;
+    path = folder + "/mdmcpq.inf";
+  }
+
+  // Nothing but the system's file may be left in its folder.
+  bool OnlyTheFileRemains() const {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    int others = 0;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != ".." && name != "mdmcpq.inf") ++others;
+    }
+    closedir(dir);
+    return others == 0;
   }
 };
 
@@ -72,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.write(input.data(), static_cast<std::streamsize>(input.size()));
   }
   harness.sink->messages.clear();
+  harness.fake.calls.clear();
 
   PatchModemInf(harness.path.c_str());
 
@@ -86,6 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (after != expected) std::abort();
   if (harness.sink->messages != std::vector<std::string>{record}) std::abort();
-  if (access((harness.path + ".qzpatch.tmp").c_str(), F_OK) == 0) std::abort();
+  if (!harness.OnlyTheFileRemains()) std::abort();
   return 0;
 }

@@ -5,16 +5,24 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "tests/host/test_support.h"
 
-// Linked with --wrap=fread: lets a test make the next read come up one byte short.
+// Linked with --wrap for fread, fopen and malloc: lets a test make the next read come up one
+// byte short, refuse to open a file for writing as Windows does for a file the administrator
+// may not write (TrustedInstaller's mdmcpq.inf), or run out of memory for one size.
 extern "C" std::size_t __real_fread(void* buffer, std::size_t size, std::size_t count,
                                     std::FILE* stream);
+extern "C" std::FILE* __real_fopen(const char* path, const char* mode);
+extern "C" void* __real_malloc(std::size_t size);
 namespace {
 bool g_shortenNextRead = false;
-}
+std::string g_refuseUpdatesOf;
+std::size_t g_failAllocationOf = 0;
+}  // namespace
 extern "C" std::size_t __wrap_fread(void* buffer, std::size_t size, std::size_t count,
                                     std::FILE* stream) {
   if (g_shortenNextRead && count > 0) {
@@ -22,6 +30,20 @@ extern "C" std::size_t __wrap_fread(void* buffer, std::size_t size, std::size_t 
     return __real_fread(buffer, size, count - 1, stream);
   }
   return __real_fread(buffer, size, count, stream);
+}
+extern "C" std::FILE* __wrap_fopen(const char* path, const char* mode) {
+  if (!g_refuseUpdatesOf.empty() && g_refuseUpdatesOf == path &&
+      std::strpbrk(mode, "wa+") != nullptr) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return __real_fopen(path, mode);
+}
+extern "C" void* __wrap_malloc(std::size_t size) {
+  if (g_failAllocationOf != 0 && size == g_failAllocationOf) {
+    return nullptr;
+  }
+  return __real_malloc(size);
 }
 
 namespace {
@@ -41,6 +63,7 @@ const std::string kEdited = "SUCC: mdmcpq.inf文件已存在，已编辑\n";
 const std::string kNoEdit = "Warning: mdmcpq.inf文件已存在，并可用，无需编辑\n";
 const std::string kWriteFailed = "FAIL: mdmcpq.inf 写入失败: file write error!!!\n";
 const std::string kReadLength = "FAIL: mdmcpq.inf 读取失败: file read len error!!!\n";
+const std::string kOpenFailed = "FAIL: 无法打开mdmcpq.inf文件\n";
 
 const std::string kSection = U16(u"[FakeModemCopyFileSection]\r\n");
 
@@ -127,6 +150,13 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{kEdited, U16(u"\xFEFF") + kSection + U16(u";usbser.sys")}}}),
     [](const auto& row) { return std::string(row.param.name); });
 
+bool AnyCallStartsWith(const Lines& calls, const std::string& prefix) {
+  for (const auto& call : calls) {
+    if (call.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 class PatchModemInfFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -156,15 +186,30 @@ TEST_F(PatchModemInfFailureTest, WriteFailureLeavesTheOriginal) {
   signal(SIGXFSZ, previousHandler);
 
   EXPECT_EQ(log.messages(), Lines{Gbk(kWriteFailed)});
-  EXPECT_EQ(fake_.calls, Lines{}) << "nothing may be put in place after a failed write";
+  EXPECT_FALSE(AnyCallStartsWith(fake_.calls, "ReplaceFileA"))
+      << "nothing may be put in place after a failed write";
   ExpectUntouched();
 }
 
-TEST_F(PatchModemInfFailureTest, ReplaceFailureLeavesTheOriginal) {
+// The common case on Vista and later: the file belongs to TrustedInstaller and an
+// administrator cannot open it for writing.
+TEST_F(PatchModemInfFailureTest, FileThatCannotBeOpenedForWritingIsOnlyReported) {
   RecordingLog log;
-  fake_.replaceAnswer = 0;
+  g_refuseUpdatesOf = file_.string();
   PatchModemInf(file_.c_str());
-  EXPECT_EQ(log.messages(), Lines{Gbk(kWriteFailed)});
+  g_refuseUpdatesOf.clear();
+  EXPECT_EQ(log.messages(), Lines{Gbk(kOpenFailed)});
+  EXPECT_EQ(fake_.calls, Lines{});
+  ExpectUntouched();
+}
+
+TEST_F(PatchModemInfFailureTest, NoMemoryForTheWorkingCopyIsReported) {
+  RecordingLog log;
+  g_failAllocationOf = kOneSection.size() + 2;
+  PatchModemInf(file_.c_str());
+  g_failAllocationOf = 0;
+  EXPECT_EQ(log.messages(), Lines{Gbk("FAIL: mdmcpq.inf 读取失败: file buf malloc fail!!!\n")});
+  EXPECT_FALSE(AnyCallStartsWith(fake_.calls, "ReplaceFileA"));
   ExpectUntouched();
 }
 
@@ -174,7 +219,7 @@ TEST_F(PatchModemInfFailureTest, ShortReadEndsTheCall) {
   PatchModemInf(file_.c_str());
   g_shortenNextRead = false;
   EXPECT_EQ(log.messages(), Lines{Gbk(kReadLength)});
-  EXPECT_TRUE(fake_.calls.empty());
+  EXPECT_FALSE(AnyCallStartsWith(fake_.calls, "ReplaceFileA"));
   ExpectUntouched();
 }
 
@@ -190,9 +235,80 @@ TEST_F(PatchModemInfFailureTest, SizeThatCannotBeToldEndsTheCall) {
 TEST_F(PatchModemInfFailureTest, MissingFileIsReportedAndNotCreated) {
   RecordingLog log;
   PatchModemInf((scratch_.path() / "absent.inf").c_str());
-  EXPECT_EQ(log.messages(), Lines{Gbk("FAIL: 无法打开mdmcpq.inf文件\n")});
+  EXPECT_EQ(log.messages(), Lines{Gbk(kOpenFailed)});
   ExpectUntouched();
 }
+
+TEST_F(PatchModemInfFailureTest, ReadOnlyFileStaysAsItWas) {
+  fake_.attributes[file_.string()] = kFileAttributeReadOnly | kFileAttributeArchive;
+  RecordingLog log;
+  PatchModemInf(file_.c_str());
+  EXPECT_EQ(log.messages(), Lines{Gbk(kWriteFailed)});
+  EXPECT_FALSE(AnyCallStartsWith(fake_.calls, "SetFileAttributesA"));
+  EXPECT_EQ(fake_.attributes[file_.string()], kFileAttributeReadOnly | kFileAttributeArchive);
+  ExpectUntouched();
+}
+
+TEST_F(PatchModemInfFailureTest, FilesLeftByADeadRunAreRemoved) {
+  const Lines stale = {"mdmcpq.inf.qzpatch.17.bak", "mdmcpq.inf.qzpatch.17.tmp",
+                       "mdmcpq.inf.qzpatch.tmp"};
+  for (const auto& name : stale) WriteBytes(scratch_.path() / name, "partial");
+  WriteBytes(scratch_.path() / "mdmcpq.inf.bak", "not ours");
+  const std::string edited = kOneSectionEdited;
+  WriteBytes(file_, edited);  // already edited: this run only looks
+  RecordingLog log;
+  PatchModemInf(file_.c_str());
+  EXPECT_EQ(log.messages(), Lines{Gbk(kNoEdit)});
+  EXPECT_EQ(scratch_.Files(), (Lines{"mdmcpq.inf", "mdmcpq.inf.bak"}));
+  EXPECT_EQ(ReadBytes(file_), edited);
+}
+
+// Every answer of ReplaceFileA, with the files it leaves: the system's file must end up at its
+// path, whole, with its attribute bits, the record must say which bytes it holds, and nothing of
+// this run's may be left beside it.
+struct ReplaceCase {
+  const char* name;
+  FakePlatform::ReplaceEffect effect;
+  std::uint32_t error;
+  bool editedInPlace;
+};
+
+class PatchModemInfReplaceTest : public PatchModemInfFailureTest,
+                                 public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(PatchModemInfReplaceTest, SystemFileIsNeverLost) {
+  const ReplaceCase& c = GetParam();
+  const std::uint32_t hiddenSystem =
+      kFileAttributeHidden | kFileAttributeSystem | kFileAttributeArchive;
+  fake_.attributes[file_.string()] = hiddenSystem;
+  fake_.replaceEffect = c.effect;
+  fake_.replaceError = c.error;
+  RecordingLog log;
+  PatchModemInf(file_.c_str());
+
+  EXPECT_EQ(log.messages(), Lines{Gbk(c.editedInPlace ? kEdited : kWriteFailed)});
+  EXPECT_EQ(ReadBytes(file_), c.editedInPlace ? kOneSectionEdited : kOneSection);
+  EXPECT_EQ(fake_.attributes[file_.string()], hiddenSystem);
+  EXPECT_EQ(scratch_.Files(), Lines{"mdmcpq.inf"});
+  const std::string ours = file_.string() + ".qzpatch.4242";
+  EXPECT_TRUE(AnyCallStartsWith(fake_.calls, "ReplaceFileA " + file_.string() + " <- " + ours +
+                                                 ".tmp backup=" + ours + ".bak"));
+}
+
+using Effect = FakePlatform::ReplaceEffect;
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PatchModemInfReplaceTest,
+    ::testing::Values(ReplaceCase{"Replaced", Effect::kReplaces, 0, true},
+                      ReplaceCase{"RefusedOriginalUntouched", Effect::kLeavesBoth, 5, false},
+                      // ERROR_UNABLE_TO_REMOVE_REPLACED: both keep their names.
+                      ReplaceCase{"UnableToRemoveReplaced", Effect::kLeavesBoth, 1175, false},
+                      // ERROR_UNABLE_TO_MOVE_REPLACEMENT: only the new content is left.
+                      ReplaceCase{"OnlyReplacementLeft", Effect::kRemovesReplaced, 1176, true},
+                      // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the original is under the backup name.
+                      ReplaceCase{"OriginalUnderBackupName", Effect::kMovesReplacedToBackup, 1177,
+                                  false},
+                      ReplaceCase{"OtherError", Effect::kLeavesBoth, 87, false}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(FindModemPatchOffsetTest, NearMatchesAtEveryAlignmentAreSkipped) {
   const std::string pattern = kSection + U16(u"usbser.sys");
