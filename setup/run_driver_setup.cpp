@@ -6,6 +6,7 @@
 #include "setup/driver_preinstall.h"
 #include "setup/install_paths.h"
 #include "setup/messages.h"
+#include "setup/run_lock.h"
 #include "setup/system_file_deployment.h"
 #include "setup/windows_release.h"
 
@@ -35,11 +36,14 @@ int RunDriverSetup() {
 }
 
 int DriverSetupMain() {
-  if (RunDriverSetup() != kExitDone) {
-    return kExitNoLog;
+  // Held until the log is closed, so the next run's records follow this run's whole.
+  const RunLock lock = TakeRunLock();
+  const int exitCode = RunDriverSetup();
+  if (exitCode == kExitDone) {
+    LogInfo(kMsgLogClosing);
+    LogInfo(kMsgFinalLineFeed);
+    CloseInstallLog();
   }
-  LogInfo(kMsgLogClosing);
-  LogInfo(kMsgFinalLineFeed);
-  CloseInstallLog();
-  return kExitDone;
+  ReleaseRunLock(lock);
+  return exitCode;
 }

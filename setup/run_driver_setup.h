@@ -8,5 +8,6 @@ constexpr int kExitNoLog = 1;
 // had; then nothing was written and nothing changed.
 int RunDriverSetup();
 
-// What the process entry does: the run, then the closing records and the log's release.
+// What the process entry does: the run, then the closing records and the log's release, all
+// while holding the run lock, so two starts run one after the other.
 int DriverSetupMain();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
+
 #include "tests/host/test_support.h"
 
 namespace {
@@ -20,6 +22,13 @@ const Lines kBanner = {"INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \
 const Lines kHeading = {"..........\n", "INFO: 安装 QZ_UsbToUartDriver 驱动 \n",
                         "SUCC: 正在调用驱动预安装函数…… \n"};
 const Lines kClosing = {"INFO: 关闭日志\n", "\n"};
+const Lines kFreshRun =
+    Join({kBanner,
+          {"INFO: Windows10 64Bits System \n", "SUCC: mdmcpq.inf文件不存在，自动复制\n",
+           "SUCC: usbser.sys文件不存在，自动复制\n"},
+          kHeading,
+          {"SUCC: 驱动预安装函数运行成功。\n", "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"},
+          kClosing});
 
 class RunDriverSetupTest : public ::testing::Test {
  protected:
@@ -68,17 +77,11 @@ TEST_F(RunDriverSetupTest, SystemThatHasEverythingWritesTheFourteenRecords) {
 
 TEST_F(RunDriverSetupTest, FreshSystemGetsBothFilesAndThePackage) {
   EXPECT_EQ(DriverSetupMain(), 0);
-  EXPECT_EQ(
-      LoggedMessages(),
-      Gbk(Join({kBanner,
-                {"INFO: Windows10 64Bits System \n", "SUCC: mdmcpq.inf文件不存在，自动复制\n",
-                 "SUCC: usbser.sys文件不存在，自动复制\n"},
-                kHeading,
-                {"SUCC: 驱动预安装函数运行成功。\n", "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"},
-                kClosing})));
-  EXPECT_EQ(fake_.calls.back(),
-            "SetupCopyOEMInfA C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf media=null type=1 style=4 "
-            "size=260 required=null component=requested");
+  EXPECT_EQ(LoggedMessages(), Gbk(kFreshRun));
+  const std::string staging =
+      "SetupCopyOEMInfA C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf media=null type=1 style=4 "
+      "size=260 required=null component=requested";
+  EXPECT_NE(std::find(fake_.calls.begin(), fake_.calls.end(), staging), fake_.calls.end());
 }
 
 TEST_F(RunDriverSetupTest, NoDriverFilesStillReportsEverythingAndClosesTheLog) {
@@ -103,7 +106,9 @@ TEST_F(RunDriverSetupTest, MissingLogsFolderDoesNothingAndExitsWithOne) {
   fs::remove(scratch_.path() / kLogFolder);
   EXPECT_EQ(DriverSetupMain(), 1);
   EXPECT_EQ(fake_.calls,
-            (Lines{"GetModuleFileNameA null capacity=260", "DirectoryExists C:\\QZ\\logs"}));
+            (Lines{"CreateMutexA Global\\QZ_DriverSetup_Run", "WaitForSingleObject mutex",
+                   "GetModuleFileNameA null capacity=260", "DirectoryExists C:\\QZ\\logs",
+                   "ReleaseMutex mutex", "CloseHandle mutex"}));
   EXPECT_EQ(scratch_.Files(), Lines{});
   EXPECT_FALSE(spdlog::get("driver_install_info"));
 }
@@ -111,7 +116,83 @@ TEST_F(RunDriverSetupTest, MissingLogsFolderDoesNothingAndExitsWithOne) {
 TEST_F(RunDriverSetupTest, UnusableProgramPathDoesNothingAndExitsWithOne) {
   fake_.modulePath = "QZ_DriverSetup.exe";
   EXPECT_EQ(DriverSetupMain(), 1);
-  EXPECT_EQ(fake_.calls, Lines{"GetModuleFileNameA null capacity=260"});
+  EXPECT_EQ(fake_.calls, (Lines{"CreateMutexA Global\\QZ_DriverSetup_Run",
+                                "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
+                                "ReleaseMutex mutex", "CloseHandle mutex"}));
 }
+
+// Two starts take turns: the lock is waited for before anything else, and let go only once the
+// log file is closed, so a waiting run's records follow this run's closing records.
+struct LockCase {
+  const char* name;
+  bool createFails;
+  std::uint32_t waitAnswer;
+  bool owned;
+  Lines lockCallsBefore;
+  Lines lockCallsAfter;
+};
+
+class RunLockTest : public RunDriverSetupTest, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(RunLockTest, LockSpansTheWholeRunAndLog) {
+  const LockCase& c = GetParam();
+  fake_.mutexCreateFails = c.createFails;
+  fake_.waitAnswer = c.waitAnswer;
+  bool logExistedAtWait = true;
+  fake_.onWait = [&] { logExistedAtWait = fs::exists(scratch_.path() / kLogFile); };
+  std::string logAtRelease;
+  fake_.onReleaseMutex = [&] { logAtRelease = ReadBytes(scratch_.path() / kLogFile); };
+
+  EXPECT_EQ(DriverSetupMain(), 0);
+
+  const Lines& calls = fake_.calls;
+  ASSERT_GE(calls.size(), c.lockCallsBefore.size() + c.lockCallsAfter.size() + 1);
+  EXPECT_EQ(Lines(calls.begin(), calls.begin() + static_cast<long>(c.lockCallsBefore.size())),
+            c.lockCallsBefore);
+  EXPECT_EQ(calls[c.lockCallsBefore.size()], "GetModuleFileNameA null capacity=260");
+  EXPECT_EQ(Lines(calls.end() - static_cast<long>(c.lockCallsAfter.size()), calls.end()),
+            c.lockCallsAfter);
+  Lines lockCalls;
+  for (const auto& call : calls) {
+    if (call.find("Mutex") != std::string::npos || call.find(" mutex") != std::string::npos) {
+      lockCalls.push_back(call);
+    }
+  }
+  EXPECT_EQ(lockCalls, Join({c.lockCallsBefore, c.lockCallsAfter}));
+  const Lines messages = LoggedMessages();
+  EXPECT_EQ(messages, Gbk(kFreshRun));
+  if (c.owned) {
+    EXPECT_FALSE(logExistedAtWait) << "waited after the log was opened";
+    EXPECT_EQ(LogMessages(logAtRelease), messages) << "released before the log was closed";
+  }
+}
+
+const Lines kCreateAndWait = {"CreateMutexA Global\\QZ_DriverSetup_Run",
+                              "WaitForSingleObject mutex"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RunLockTest,
+    ::testing::Values(
+        LockCase{"Taken",
+                 false,
+                 kWaitObject0,
+                 true,
+                 kCreateAndWait,
+                 {"ReleaseMutex mutex", "CloseHandle mutex"}},
+        // The run that held it died: the lock is this run's now.
+        LockCase{"Abandoned",
+                 false,
+                 kWaitAbandoned,
+                 true,
+                 kCreateAndWait,
+                 {"ReleaseMutex mutex", "CloseHandle mutex"}},
+        LockCase{"WaitFails", false, kWaitFailed, false, kCreateAndWait, {"CloseHandle mutex"}},
+        LockCase{"CannotBeCreated",
+                 true,
+                 kWaitObject0,
+                 false,
+                 {"CreateMutexA Global\\QZ_DriverSetup_Run"},
+                 {}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
