@@ -10,12 +10,13 @@ endif()
 
 set(QZ_E2E_SCRIPT ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py)
 set(QZ_E2E ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} --exe $<TARGET_FILE:QZ_DriverSetup>
-           --error80-exe $<TARGET_FILE:qz_staging_error80> --work ${PROJECT_BINARY_DIR}/e2e)
+           --error80-exe $<TARGET_FILE:qz_staging_error80> --helper $<TARGET_FILE:qz_e2e_helper>
+           --work ${PROJECT_BINARY_DIR}/e2e)
 
 add_test(NAME e2e.setup COMMAND ${QZ_E2E} setup)
 set_tests_properties(e2e.setup PROPERTIES FIXTURES_SETUP wine_prefixes TIMEOUT 600)
 add_test(NAME e2e.teardown COMMAND ${QZ_E2E} teardown)
-set_tests_properties(e2e.teardown PROPERTIES FIXTURES_CLEANUP wine_prefixes)
+set_tests_properties(e2e.teardown PROPERTIES FIXTURES_CLEANUP wine_prefixes TIMEOUT 120)
 
 execute_process(COMMAND ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} list
                 OUTPUT_VARIABLE QZ_E2E_CASES COMMAND_ERROR_IS_FATAL ANY)

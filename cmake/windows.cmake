@@ -28,6 +28,12 @@ target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
 
+# A console helper for the Wine runs: paired starts, a file held open, attribute bits.
+add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp)
+target_compile_definitions(qz_e2e_helper PRIVATE ${QZ_WINDOWS_DEFINITIONS})
+target_link_options(qz_e2e_helper PRIVATE -static -static-libgcc -static-libstdc++)
+qz_warnings(qz_e2e_helper)
+
 # Floor for the whole-run benchmark (bench/): starts with the same system DLLs and exits.
 add_executable(qz_floor WIN32 bench/floor_main.c)
 target_link_libraries(qz_floor PRIVATE setupapi)
@@ -49,5 +55,7 @@ set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES
 add_test(NAME exe.header_and_resources
          COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_executable.py
                  $<TARGET_FILE:QZ_DriverSetup>)
+set_tests_properties(exe.xp_import_audit exe.xp_import_audit_names_offenders
+                     exe.header_and_resources PROPERTIES TIMEOUT 60)
 
 include(cmake/e2e.cmake)

@@ -27,6 +27,8 @@ NOT_STAGED = ["FAIL: 驱动预安装函数运行失败：", "FAIL: 预安装失�
 CLOSING = ["INFO: 关闭日志\n", "\n"]
 
 INF_COPIED = "SUCC: mdmcpq.inf文件不存在，自动复制\n"
+INF_OPEN_FAILED = "FAIL: 无法打开mdmcpq.inf文件\n"
+INF_WRITE_FAILED = "FAIL: mdmcpq.inf 写入失败: file write error!!!\n"
 INF_EDITED = "SUCC: mdmcpq.inf文件已存在，已编辑\n"
 INF_NO_EDIT = "Warning: mdmcpq.inf文件已存在，并可用，无需编辑\n"
 SYS_COPIED = "SUCC: usbser.sys文件不存在，自动复制\n"
@@ -43,9 +45,10 @@ def case(prefix):
 
 
 class Context:
-    def __init__(self, exe, error80_exe, work, prefix_name):
+    def __init__(self, exe, error80_exe, helper, work, prefix_name):
         self.exe = Path(exe).resolve()
         self.error80_exe = Path(error80_exe).resolve() if error80_exe else None
+        self.helper = Path(helper).resolve() if helper else None
         self.work = Path(work).resolve()
         self.prefix = prefixes(self.work)[prefix_name] if prefix_name else None
         self.scratch = self.work / "cases"
@@ -263,6 +266,97 @@ def patch_runs(ctx, name, system_text, expected):
     expect_messages(folder / LOG_NAME, records)
 
 
+def own_leftovers(prefix):
+    """Files of the program's beside the system's mdmcpq.inf (Wine's own rfXXXX.tmp aside)."""
+    return sorted(p.name for p in (prefix.windows / "inf").glob("mdmcpq.inf.*"))
+
+
+def helper(ctx, *arguments):
+    code, output = ctx.prefix.run_for_output(ctx.helper, list(arguments))
+    check(code == 0, "helper %r failed with %d" % (arguments, code))
+    return output.split()
+
+
+def system_inf_needing_the_edit(ctx):
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    system_inf = ctx.prefix.windows / "inf" / "mdmcpq.inf"
+    system_inf.write_bytes(wine_env.utf16(SYSTEM_INF))
+    (ctx.prefix.syswow64_drivers() / "usbser.sys").write_bytes(b"system's own")
+    return system_inf
+
+
+def one_run(inf_record):
+    return BANNER + ["INFO: Windows10 64Bits System \n", inf_record, SYS_PRESENT] + HEADING + \
+        STAGED + CLOSING
+
+
+@case("win64")
+def paired_starts_take_turns(ctx):
+    """Two instances started together: one edits, the other finds the edit; never a loss."""
+    system_inf = system_inf_needing_the_edit(ctx)
+    folder = ctx.program_folder("paired")
+    edited = wine_env.utf16(SYSTEM_INF.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys"))
+    for round_number in range(1, 21):
+        system_inf.write_bytes(wine_env.utf16(SYSTEM_INF))
+        (folder / LOG_NAME).unlink(missing_ok=True)
+        codes = helper(ctx, "pair", wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
+        where = "round %d: " % round_number
+        check(codes == ["0", "0"], where + "exit codes %r" % codes)
+        check(system_inf.exists(), where + "the system's mdmcpq.inf is gone")
+        check(system_inf.read_bytes() == edited, where + "mdmcpq.inf is %r" %
+              system_inf.read_bytes())
+        check(own_leftovers(ctx.prefix) == [], where + "left %r" % own_leftovers(ctx.prefix))
+        try:
+            expect_messages(folder / LOG_NAME, one_run(INF_EDITED) + one_run(INF_NO_EDIT))
+        except AssertionError as failure:
+            raise AssertionError(where + str(failure))
+
+
+@case("win64")
+def patch_keeps_hidden_and_system_attributes(ctx):
+    system_inf = system_inf_needing_the_edit(ctx)
+    target = "C:\\windows\\inf\\mdmcpq.inf"
+    helper(ctx, "setattr", target, "26")
+    check(helper(ctx, "getattr", target) == ["0x26"], "the prefix does not keep attribute bits")
+    folder = ctx.program_folder("attributes")
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, one_run(INF_EDITED))
+    check(system_inf.read_bytes() == wine_env.utf16(
+        SYSTEM_INF.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys")), "not edited")
+    check(helper(ctx, "getattr", target) == ["0x26"],
+          "attributes after the edit: %r" % helper(ctx, "getattr", target))
+    check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
+
+
+def held_open(ctx, share, record):
+    """Another process holds the system's file open: reported, untouched, the run goes on."""
+    system_inf = system_inf_needing_the_edit(ctx)
+    before = system_inf.read_bytes()
+    folder = ctx.program_folder("held_" + share)
+    codes = helper(ctx, "hold", "C:\\windows\\inf\\mdmcpq.inf", share,
+                   wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
+    check(codes == ["0"], "exit code %r" % codes)
+    check(system_inf.read_bytes() == before, "the held file changed")
+    check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
+    expect_messages(folder / LOG_NAME, one_run(record))
+
+
+@case("win64")
+def patch_of_a_file_held_without_sharing(ctx):
+    held_open(ctx, "none", INF_OPEN_FAILED)
+
+
+@case("win64")
+def patch_of_a_file_held_shared_for_reading(ctx):
+    held_open(ctx, "read", INF_OPEN_FAILED)
+
+
+@case("win64")
+def patch_of_a_file_held_shared_without_delete(ctx):
+    held_open(ctx, "readwrite", INF_WRITE_FAILED)
+
+
 @case("win64")
 def patch_edits_the_system_inf_once(ctx):
     edited = SYSTEM_INF.replace(SECTION + "usbser.sys", SECTION + ";usbser.sys")
@@ -372,6 +466,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe")
     parser.add_argument("--error80-exe")
+    parser.add_argument("--helper")
     parser.add_argument("--work")
     parser.add_argument("action", choices=["setup", "run", "teardown", "list"])
     parser.add_argument("case", nargs="?")
@@ -392,7 +487,7 @@ def main():
                 prefix.kill()
         return 0
     prefix_name, function = CASES[args.case]
-    ctx = Context(args.exe, args.error80_exe, work, prefix_name)
+    ctx = Context(args.exe, args.error80_exe, args.helper, work, prefix_name)
     try:
         function(ctx)
     except AssertionError as failure:

@@ -158,9 +158,18 @@ class Prefix:
         return self.run_with_arguments(program, [], cwd)
 
     def run_with_arguments(self, program, arguments, cwd=None):
+        return self.run_for_output(program, arguments, cwd)[0]
+
+    def run_for_output(self, program, arguments, cwd=None):
+        """(exit code, standard output as text) of a program run in the prefix."""
         completed = subprocess.run(["wine", str(program)] + arguments, env=self.env, cwd=cwd,
                                    timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        return completed.returncode
+        return completed.returncode, completed.stdout.decode("ascii", "replace")
+
+
+def windows_path(path):
+    """How a program in the prefix names a host path: through drive Z:."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 FRAME = re.compile(rb"\[(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3})\] "
