@@ -16,7 +16,7 @@ add_executable(QZ_DriverSetup WIN32
 set_source_files_properties(res/QZ_DriverSetup.rc PROPERTIES
   OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.manifest;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
 target_include_directories(QZ_DriverSetup PRIVATE ${PROJECT_SOURCE_DIR}/res)
-target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi)
+target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi crypt32 wintrust user32)
 target_link_options(QZ_DriverSetup PRIVATE -static -static-libgcc -static-libstdc++ -s)
 qz_warnings(QZ_DriverSetup)
 
@@ -24,13 +24,14 @@ qz_warnings(QZ_DriverSetup)
 add_executable(qz_staging_error80 WIN32
   tests/e2e/staging_error80_main.cpp
   platform/windows_platform_ops.cpp)
-target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi)
+target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi crypt32 wintrust user32)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
 
-# A console helper for the Wine runs: paired starts, a file held open, attribute bits.
-add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp)
-target_compile_definitions(qz_e2e_helper PRIVATE ${QZ_WINDOWS_DEFINITIONS})
+# A console helper for the Wine runs: paired starts, a file held open, attribute bits, the
+# catalog name and signature as the program sees them, a certificate put into the Root store.
+add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp platform/windows_platform_ops.cpp)
+target_link_libraries(qz_e2e_helper PRIVATE qz_logic setupapi crypt32 wintrust user32)
 target_link_options(qz_e2e_helper PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_e2e_helper)
 

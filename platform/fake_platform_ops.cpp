@@ -302,14 +302,78 @@ std::vector<std::string> FakeFindFilesA(const char* pattern) {
   return paths;
 }
 
+int FakeGetProcessWindowStationFlags(std::uint32_t* flags) {
+  Record("GetProcessWindowStationFlags");
+  if (!g_fake->windowStationFlags) {
+    return 0;
+  }
+  *flags = *g_fake->windowStationFlags;
+  return 1;
+}
+
+int FakeSetupSetNonInteractiveMode(int nonInteractive) {
+  Record("SetupSetNonInteractiveMode " + std::to_string(nonInteractive));
+  return g_fake->hasNonInteractiveMode ? 1 : 0;
+}
+
+int FakeReadInfVersionString(const char* infPath, const char* key, char* value,
+                             std::uint32_t capacity) {
+  Record(std::string("ReadInfVersionString ") + infPath + " " + key);
+  const auto entry = g_fake->infVersion.find(key);
+  if (entry == g_fake->infVersion.end() || entry->second.size() >= capacity) {
+    return 0;
+  }
+  std::memcpy(value, entry->second.c_str(), entry->second.size() + 1);
+  return 1;
+}
+
+void FakeInspectCatalog(const char* path, CatalogFacts* facts) {
+  Record(std::string("InspectCatalog ") + path);
+  *facts = g_fake->catalog;
+}
+
+std::string Bytes(const std::vector<unsigned char>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+int FakeTrustedPublisherHas(const std::vector<unsigned char>& certificate) {
+  Record("TrustedPublisherHas " + Bytes(certificate));
+  return g_fake->trustedPublisherHasAnswer;
+}
+
+int FakeAddTrustedPublisher(const std::vector<unsigned char>& certificate) {
+  Record("AddTrustedPublisher " + Bytes(certificate));
+  return g_fake->addTrustedPublisherAnswer;
+}
+
 const PlatformOps kFakeOps = {
-    FakeGetModuleFileNameA,  FakeCopyFileA,          FakeWow64EnableWow64FsRedirection,
-    FakeGetModuleHandleW,    FakeGetModuleHandleA,   FakeGetProcAddress,
-    FakeGetSystemInfo,       FakeSetupCopyOEMInfA,   FakeGetLastError,
-    FakeReplaceFileA,        FakeDirectoryExists,    FakeCreateMutexA,
-    FakeWaitForSingleObject, FakeReleaseMutex,       FakeCloseHandle,
-    FakeGetCurrentProcessId, FakeGetFileAttributesA, FakeSetFileAttributesA,
-    FakeMoveFileA,           FakeDeleteFileA,        FakeFindFilesA,
+    FakeGetModuleFileNameA,
+    FakeCopyFileA,
+    FakeWow64EnableWow64FsRedirection,
+    FakeGetModuleHandleW,
+    FakeGetModuleHandleA,
+    FakeGetProcAddress,
+    FakeGetSystemInfo,
+    FakeSetupCopyOEMInfA,
+    FakeGetLastError,
+    FakeReplaceFileA,
+    FakeDirectoryExists,
+    FakeCreateMutexA,
+    FakeWaitForSingleObject,
+    FakeReleaseMutex,
+    FakeCloseHandle,
+    FakeGetCurrentProcessId,
+    FakeGetFileAttributesA,
+    FakeSetFileAttributesA,
+    FakeMoveFileA,
+    FakeDeleteFileA,
+    FakeFindFilesA,
+    FakeGetProcessWindowStationFlags,
+    FakeSetupSetNonInteractiveMode,
+    FakeReadInfVersionString,
+    FakeInspectCatalog,
+    FakeTrustedPublisherHas,
+    FakeAddTrustedPublisher,
 };
 
 }  // namespace

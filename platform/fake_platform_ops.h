@@ -55,6 +55,15 @@ struct FakePlatform {
   std::function<void()> onWait;
   std::function<void()> onReleaseMutex;
 
+  // Flags of the process's window station; none when the question fails.
+  std::optional<std::uint32_t> windowStationFlags = kWindowStationVisible;
+  bool hasNonInteractiveMode = true;
+  // [Version] entries of the package INF by key; an INF the parser rejects has none.
+  std::map<std::string, std::string> infVersion;
+  CatalogFacts catalog;
+  int trustedPublisherHasAnswer = 0;
+  int addTrustedPublisherAnswer = 1;
+
   std::uint32_t processId = 4242;
   // Attribute bits of real files by path; a file with no entry has only the archive bit,
   // and whatever ReplaceFileA puts in place loses its bits, as on Windows and Wine.

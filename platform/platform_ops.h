@@ -68,6 +68,26 @@ constexpr std::uint32_t kFileAttributeTemporary = 0x00000100;
 constexpr std::uint32_t kFileAttributeOffline = 0x00001000;
 constexpr std::uint32_t kFileAttributeNotContentIndexed = 0x00002000;
 
+// GetUserObjectInformationA(UOI_FLAGS): the window station is shown on a desktop someone sees.
+constexpr std::uint32_t kWindowStationVisible = 0x0001;
+
+// What the platform found out about a driver catalog file and its Authenticode signature.
+struct CatalogFacts {
+  bool present = false;         // the file could be read
+  bool signedMessage = false;   // a signed message whose signer's certificate it carries
+  bool signatureValid = false;  // that signer's signature verifies
+  // WinVerifyTrust's answer for the file (0: the signature, the content it covers, its time
+  // stamp and its chain to a trusted root all verify).
+  std::uint32_t trustVerdict = 0;
+  // The Authenticode chain policy's error for the signer's chain, time validity aside
+  // (0: it ends in a root the machine trusts).
+  std::uint32_t chainPolicyError = 0;
+  // The signer's enhanced key usages; a certificate without any restriction allows every use.
+  bool signerAllowsEveryUsage = false;
+  std::vector<std::string> signerUsages;
+  std::vector<unsigned char> signerCertificate;  // DER
+};
+
 // The Windows operations the logic uses. Integers stand for BOOL: non-zero is success.
 struct PlatformOps {
   std::uint32_t (*GetModuleFileNameA)(ModuleHandle module, char* buffer, std::uint32_t capacity);
@@ -103,6 +123,23 @@ struct PlatformOps {
   int (*DeleteFileA)(const char* path);
   // Full paths of the files matching `pattern`, whose last component may hold wildcards.
   std::vector<std::string> (*FindFilesA)(const char* pattern);
+
+  // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.
+  int (*GetProcessWindowStationFlags)(std::uint32_t* flags);
+  // Setup API's non-interactive mode: a call that would ask the user fails instead. Looked up
+  // at run time; 0 when the system lacks it.
+  int (*SetupSetNonInteractiveMode)(int nonInteractive);
+  // The first field of `key` in the [Version] section, read with the Setup API's own INF parser
+  // (which resolves %strkey% and reads ANSI and UTF-16 files). 0 when the INF is rejected or
+  // has no such key.
+  int (*ReadInfVersionString)(const char* infPath, const char* key, char* value,
+                              std::uint32_t capacity);
+  // Decodes the catalog file, checks its signature and the signer's chain.
+  void (*InspectCatalog)(const char* path, CatalogFacts* facts);
+  // The local machine's TrustedPublisher store: 1 when it holds the certificate, 0 when not,
+  // -1 when it cannot be opened.
+  int (*TrustedPublisherHas)(const std::vector<unsigned char>& certificate);
+  int (*AddTrustedPublisher)(const std::vector<unsigned char>& certificate);
 };
 
 // The operations the logic calls; set once by the entry (or by a test) before any use.

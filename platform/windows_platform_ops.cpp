@@ -1,8 +1,14 @@
 #include "platform/windows_platform_ops.h"
 
 #include <windows.h>
-// setupapi.h needs the types of windows.h first.
+// setupapi.h and wincrypt.h need the types of windows.h first.
 #include <setupapi.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cstring>
+#include <memory>
 
 static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
 static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==
@@ -120,13 +126,273 @@ std::vector<std::string> FindFilesOp(const char* pattern) {
   return paths;
 }
 
+int WindowStationFlags(std::uint32_t* flags) {
+  USEROBJECTFLAGS objectFlags;
+  DWORD needed = 0;
+  if (!::GetUserObjectInformationA(::GetProcessWindowStation(), UOI_FLAGS, &objectFlags,
+                                   sizeof objectFlags, &needed)) {
+    return 0;
+  }
+  *flags = objectFlags.dwFlags;
+  return 1;
+}
+
+// Looked up, not imported: Microsoft dates it only as "Windows XP and later", and an import
+// that an early XP setupapi.dll lacks would keep the program from starting at all.
+int NonInteractiveMode(int nonInteractive) {
+  using Fn = BOOL(WINAPI*)(BOOL);
+  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleA("setupapi.dll"), "SetupSetNonInteractiveMode")));
+  if (fn == nullptr) {
+    return 0;
+  }
+  fn(nonInteractive ? TRUE : FALSE);  // answers the previous setting, not success
+  return 1;
+}
+
+int InfVersionString(const char* infPath, const char* key, char* value, std::uint32_t capacity) {
+  HINF inf = ::SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
+  if (inf == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  INFCONTEXT line;
+  const BOOL found = ::SetupFindFirstLineA(inf, "Version", key, &line) &&
+                     ::SetupGetStringFieldA(&line, 1, value, capacity, nullptr);
+  ::SetupCloseInfFile(inf);
+  return found ? 1 : 0;
+}
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+// A catalog lists hashes of a driver package's files; no real one comes near this.
+constexpr DWORD kLargestCatalog = 64u << 20;
+
+struct MessageCloser {
+  void operator()(void* message) const { ::CryptMsgClose(message); }
+};
+struct StoreCloser {
+  void operator()(void* store) const { ::CertCloseStore(store, 0); }
+};
+struct CertificateFreer {
+  void operator()(const CERT_CONTEXT* certificate) const {
+    ::CertFreeCertificateContext(certificate);
+  }
+};
+struct ChainFreer {
+  void operator()(const CERT_CHAIN_CONTEXT* chain) const { ::CertFreeCertificateChain(chain); }
+};
+using Message = std::unique_ptr<void, MessageCloser>;
+using Store = std::unique_ptr<void, StoreCloser>;
+using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
+using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
+
+bool ReadWholeFile(const char* path, std::vector<BYTE>& data) {
+  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD high = 0;
+  const DWORD size = ::GetFileSize(file, &high);
+  bool read = size != INVALID_FILE_SIZE && high == 0 && size <= kLargestCatalog;
+  if (read) {
+    data.resize(size);
+    DWORD count = 0;
+    read = size == 0 || (::ReadFile(file, data.data(), size, &count, nullptr) && count == size);
+  }
+  ::CloseHandle(file);
+  return read;
+}
+
+void SignerUsages(const CERT_CONTEXT* signer, CatalogFacts* facts) {
+  DWORD size = 0;
+  if (!::CertGetEnhancedKeyUsage(signer, 0, nullptr, &size)) {
+    return;
+  }
+  std::vector<BYTE> buffer(size);
+  auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+  if (!::CertGetEnhancedKeyUsage(signer, 0, usage, &size)) {
+    return;
+  }
+  // No usage listed and "not found": the certificate is good for every use.
+  facts->signerAllowsEveryUsage =
+      usage->cUsageIdentifier == 0 && ::GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+    facts->signerUsages.emplace_back(usage->rgpszUsageIdentifier[i]);
+  }
+}
+
+// Windows' own verdict on the file: signature, the content it covers, the time stamp and the
+// chain to a trusted root, without revocation checks or downloads (the machine may be
+// offline) and without any window.
+std::uint32_t AuthenticodeVerdict(const char* path) {
+  wchar_t widePath[MAX_PATH];
+  if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) {
+    return static_cast<std::uint32_t>(TRUST_E_NOSIGNATURE);
+  }
+  WINTRUST_FILE_INFO file;
+  std::memset(&file, 0, sizeof file);
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = widePath;
+  WINTRUST_DATA data;
+  std::memset(&data, 0, sizeof data);
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  const LONG verdict = ::WinVerifyTrust(noWindow, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  ::WinVerifyTrust(noWindow, &action, &data);
+  return static_cast<std::uint32_t>(verdict);
+}
+
+// A second look at the signer's chain, built by the local machine's engine and judged by the
+// Authenticode policy: some platforms' WinVerifyTrust accepts any root. Time validity was
+// judged above with the signature's time stamp, so it is not judged again at today's date.
+std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCertificates) {
+  CERT_CHAIN_PARA chainPara;
+  std::memset(&chainPara, 0, sizeof chainPara);
+  chainPara.cbSize = sizeof chainPara;
+  const CERT_CHAIN_CONTEXT* built = nullptr;
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer, nullptr, extraCertificates, &chainPara,
+                                 0, nullptr, &built)) {
+    return static_cast<std::uint32_t>(CERT_E_CHAINING);
+  }
+  const Chain chain(built);
+  CERT_CHAIN_POLICY_PARA policyPara;
+  std::memset(&policyPara, 0, sizeof policyPara);
+  policyPara.cbSize = sizeof policyPara;
+  policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
+  CERT_CHAIN_POLICY_STATUS status;
+  std::memset(&status, 0, sizeof status);
+  status.cbSize = sizeof status;
+  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(), &policyPara,
+                                          &status)) {
+    return static_cast<std::uint32_t>(CERT_E_CHAINING);
+  }
+  if (status.dwError != 0) {
+    return status.dwError;
+  }
+  // Some policy implementations pass a chain that stops short of any root; Windows does not.
+  const DWORD judgedElsewhere = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED |
+                                CERT_TRUST_CTL_IS_NOT_TIME_VALID |
+                                CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                                CERT_TRUST_IS_OFFLINE_REVOCATION;
+  if ((chain->TrustStatus.dwErrorStatus & ~judgedElsewhere) != 0) {
+    return static_cast<std::uint32_t>(CERT_E_CHAINING);
+  }
+  return 0;
+}
+
+// Decoded as a PKCS #7 message: CryptQueryObject reports a catalog as a trust list and gives
+// no message to verify.
+void InspectCatalogOp(const char* path, CatalogFacts* facts) {
+  *facts = CatalogFacts();
+  std::vector<BYTE> data;
+  if (!ReadWholeFile(path, data)) {
+    return;
+  }
+  facts->present = true;
+  const Message message(::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+  if (!message ||
+      !::CryptMsgUpdate(message.get(), data.data(), static_cast<DWORD>(data.size()), TRUE)) {
+    return;
+  }
+  DWORD signers = 0;
+  DWORD size = sizeof signers;
+  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) ||
+      signers == 0) {
+    return;
+  }
+  size = 0;
+  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size)) {
+    return;
+  }
+  std::vector<BYTE> signerInfo(size);
+  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, signerInfo.data(),
+                          &size)) {
+    return;
+  }
+  const Store certificates(::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.get()));
+  if (!certificates) {
+    return;
+  }
+  const Certificate signer(::CertGetSubjectCertificateFromStore(
+      certificates.get(), kEncoding, reinterpret_cast<CERT_INFO*>(signerInfo.data())));
+  if (!signer) {
+    return;
+  }
+  facts->signedMessage = true;
+  facts->signatureValid =
+      ::CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, signer->pCertInfo) != FALSE;
+  facts->trustVerdict = AuthenticodeVerdict(path);
+  facts->chainPolicyError = ChainPolicyError(signer.get(), certificates.get());
+  SignerUsages(signer.get(), facts);
+  facts->signerCertificate.assign(signer->pbCertEncoded,
+                                  signer->pbCertEncoded + signer->cbCertEncoded);
+}
+
+Store OpenTrustedPublisherStore() {
+  return Store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE,
+                               "TrustedPublisher"));
+}
+
+int TrustedPublisherHasOp(const std::vector<unsigned char>& certificate) {
+  const Store store = OpenTrustedPublisherStore();
+  if (!store) {
+    return -1;
+  }
+  const Certificate wanted(::CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
+                                                          static_cast<DWORD>(certificate.size())));
+  if (!wanted) {
+    return 0;
+  }
+  const Certificate found(::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                       CERT_FIND_EXISTING, wanted.get(), nullptr));
+  return found ? 1 : 0;
+}
+
+int AddTrustedPublisherOp(const std::vector<unsigned char>& certificate) {
+  const Store store = OpenTrustedPublisherStore();
+  return store && ::CertAddEncodedCertificateToStore(
+                      store.get(), X509_ASN_ENCODING, certificate.data(),
+                      static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_NEW, nullptr)
+             ? 1
+             : 0;
+}
+
 const PlatformOps kWindowsOps = {
-    ModuleFileName, CopyFileOp,          EnableFsRedirection, ModuleHandleW,
-    ModuleHandleA,  ProcAddressOf,       SystemInfoOf,        CopyOemInf,
-    LastError,      ReplaceFileOp,       DirectoryExistsOp,   CreateMutexOp,
-    WaitOp,         ReleaseMutexOp,      CloseHandleOp,       ProcessId,
-    FileAttributes, SetFileAttributesOp, MoveFileOp,          DeleteFileOp,
+    ModuleFileName,
+    CopyFileOp,
+    EnableFsRedirection,
+    ModuleHandleW,
+    ModuleHandleA,
+    ProcAddressOf,
+    SystemInfoOf,
+    CopyOemInf,
+    LastError,
+    ReplaceFileOp,
+    DirectoryExistsOp,
+    CreateMutexOp,
+    WaitOp,
+    ReleaseMutexOp,
+    CloseHandleOp,
+    ProcessId,
+    FileAttributes,
+    SetFileAttributesOp,
+    MoveFileOp,
+    DeleteFileOp,
     FindFilesOp,
+    WindowStationFlags,
+    NonInteractiveMode,
+    InfVersionString,
+    InspectCatalogOp,
+    TrustedPublisherHasOp,
+    AddTrustedPublisherOp,
 };
 
 }  // namespace

@@ -56,3 +56,8 @@ const char kMsgPreinstallCallSucceeded[] = "SUCC: 驱动预安装函数运行成
 const char kMsgPreinstallCallFailed[] = "FAIL: 驱动预安装函数运行失败：";
 const char kMsgPreinstallAlreadyStaged[] = "FAIL: 驱动已经存在。 \n";
 const char kMsgPreinstallFailed[] = "FAIL: 预安装失败 \n";
+
+// The package publisher's trust, before staging.
+const char kMsgPublisherTrusted[] = "INFO: 已将驱动发布者证书添加到受信任的发布者 \n";
+const char kMsgCatalogUnverified[] =
+    "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n";

@@ -51,3 +51,7 @@ extern const char kMsgPreinstallCallSucceeded[];
 extern const char kMsgPreinstallCallFailed[];
 extern const char kMsgPreinstallAlreadyStaged[];
 extern const char kMsgPreinstallFailed[];
+
+// The package publisher's trust, before staging.
+extern const char kMsgPublisherTrusted[];
+extern const char kMsgCatalogUnverified[];

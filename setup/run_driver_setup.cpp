@@ -6,8 +6,10 @@
 #include "setup/driver_preinstall.h"
 #include "setup/install_paths.h"
 #include "setup/messages.h"
+#include "setup/publisher_trust.h"
 #include "setup/run_lock.h"
 #include "setup/system_file_deployment.h"
+#include "setup/unseen_prompts.h"
 #include "setup/windows_release.h"
 
 int RunDriverSetup() {
@@ -30,6 +32,8 @@ int RunDriverSetup() {
   std::memset(stagedInfName, 0, sizeof stagedInfName);
   LogInfo(*log, kMsgSeparator);
   LogInfo(*log, kMsgInstallingDriver);
+  AvoidUnseenPrompts();
+  TrustPackagePublisher(paths.driverInfPath);
   const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
   LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
   return kExitDone;

@@ -84,6 +84,22 @@ TEST_F(RunDriverSetupTest, FreshSystemGetsBothFilesAndThePackage) {
   EXPECT_NE(std::find(fake_.calls.begin(), fake_.calls.end(), staging), fake_.calls.end());
 }
 
+// The publisher's trust is settled, and reported, right before the staging call.
+TEST_F(RunDriverSetupTest, PublisherTrustedJustBeforeStaging) {
+  fake_.infVersion["CatalogFile"] = "qz_uart.cat";
+  fake_.catalog.present = fake_.catalog.signedMessage = fake_.catalog.signatureValid = true;
+  fake_.catalog.signerUsages = {"1.3.6.1.5.5.7.3.3"};
+  fake_.catalog.signerCertificate = {'q', 'z'};
+  EXPECT_EQ(DriverSetupMain(), 0);
+  Lines expected = kFreshRun;
+  const auto staging = std::find(expected.begin(), expected.end(), kHeading.back());
+  expected.insert(staging, "INFO: 已将驱动发布者证书添加到受信任的发布者 \n");
+  EXPECT_EQ(LoggedMessages(), Gbk(expected));
+  EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "AddTrustedPublisher qz"), 1);
+  EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "SetupSetNonInteractiveMode 1"), 0)
+      << "a visible desktop keeps its prompts";
+}
+
 TEST_F(RunDriverSetupTest, NoDriverFilesStillReportsEverythingAndClosesTheLog) {
   fake_.majorVersion = 6;
   fake_.minorVersion = 1;

@@ -16,7 +16,8 @@ import pe_imports
 RELEASES = ["NT4", "2000", "XP", "XPSP1", "XPSP2", "XPSP3", "Vista", "7", "8", "8.1", "10"]
 NEWEST_ALLOWED = RELEASES.index("XPSP3")
 XP_SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "setupapi.dll", "advapi32.dll", "user32.dll",
-                  "ntdll.dll", "shell32.dll", "ole32.dll", "gdi32.dll", "ws2_32.dll"}
+                  "ntdll.dll", "shell32.dll", "ole32.dll", "gdi32.dll", "ws2_32.dll",
+                  "crypt32.dll", "wintrust.dll"}
 
 
 def read_allowlist(path):
