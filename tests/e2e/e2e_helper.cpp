@@ -4,22 +4,36 @@
 //   e2e_helper pair EXE              starts EXE twice at once; prints both exit codes
 //   e2e_helper hold FILE SHARE EXE   runs EXE while FILE is open for reading with SHARE
 //                                    (none, read, readwrite); prints EXE's exit code
+//   e2e_helper unseen EXE            runs EXE on a window station nobody sees, as services
+//                                    and deployment tools do; prints its exit code
 //   e2e_helper getattr FILE          prints the attribute bits in hex
 //   e2e_helper setattr FILE HEX
+//   e2e_helper catalog-name INF      the catalog name the program resolves for INF
+//   e2e_helper inspect-catalog CAT   what the program finds out about a catalog's signature
+//   e2e_helper add-root DER          puts a certificate into the local machine's Root store
 #include <windows.h>
+// wincrypt.h needs the types of windows.h first.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
+
+#include "platform/windows_platform_ops.h"
+#include "setup/publisher_trust.h"
 
 namespace {
 
-HANDLE Start(const char* exe) {
+HANDLE Start(const char* exe, char* desktop = nullptr) {
   std::string commandLine = std::string("\"") + exe + "\"";
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
   PROCESS_INFORMATION process;
   if (!CreateProcessA(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
@@ -67,6 +81,51 @@ int Hold(const char* file, const char* share, const char* exe) {
   return 0;
 }
 
+int Unseen(const char* exe) {
+  HWINSTA shown = GetProcessWindowStation();
+  HWINSTA unseen = CreateWindowStationA("QZUnseen", 0, WINSTA_ALL_ACCESS, nullptr);
+  if (unseen == nullptr || !SetProcessWindowStation(unseen)) {
+    return 2;
+  }
+  HDESK desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(shown);
+  if (desktop == nullptr) {
+    return 2;
+  }
+  char name[] = "QZUnseen\\Default";
+  std::printf("%lu\n", WaitForExit(Start(exe, name)));
+  return 0;
+}
+
+int InspectCatalog(const char* path) {
+  CatalogFacts facts;
+  Platform().InspectCatalog(path, &facts);
+  std::printf("present=%d signed=%d valid=%d verdict=0x%08lX chain=0x%08lX every-usage=%d usages=",
+              facts.present, facts.signedMessage, facts.signatureValid,
+              static_cast<unsigned long>(facts.trustVerdict),
+              static_cast<unsigned long>(facts.chainPolicyError), facts.signerAllowsEveryUsage);
+  for (const auto& usage : facts.signerUsages) std::printf("%s,", usage.c_str());
+  std::printf(" certificate=%u trusted=%d\n", static_cast<unsigned>(facts.signerCertificate.size()),
+              facts.signerCertificate.empty()
+                  ? -2
+                  : Platform().TrustedPublisherHas(facts.signerCertificate));
+  return 0;
+}
+
+int AddRoot(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> der((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+  HCERTSTORE root =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  const BOOL added = root != nullptr &&
+                     CertAddEncodedCertificateToStore(
+                         root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  if (root != nullptr) CertCloseStore(root, 0);
+  return added ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,12 +136,27 @@ int main(int argc, char** argv) {
   if (command == "hold" && argc == 5) {
     return Hold(argv[2], argv[3], argv[4]);
   }
+  if (command == "unseen" && argc == 3) {
+    return Unseen(argv[2]);
+  }
   if (command == "getattr" && argc == 3) {
     std::printf("0x%lX\n", GetFileAttributesA(argv[2]));
     return 0;
   }
   if (command == "setattr" && argc == 4) {
     return SetFileAttributesA(argv[2], std::strtoul(argv[3], nullptr, 16)) ? 0 : 1;
+  }
+  SetPlatform(WindowsPlatformOps());
+  if (command == "catalog-name" && argc == 3) {
+    const std::string name = ResolveCatalogName(argv[2]);
+    std::printf("%s\n", name.empty() ? "(none)" : name.c_str());
+    return 0;
+  }
+  if (command == "inspect-catalog" && argc == 3) {
+    return InspectCatalog(argv[2]);
+  }
+  if (command == "add-root" && argc == 3) {
+    return AddRoot(argv[2]);
   }
   std::fprintf(stderr, "usage: see the comment at the top of e2e_helper.cpp\n");
   return 2;

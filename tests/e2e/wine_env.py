@@ -160,11 +160,16 @@ class Prefix:
     def run_with_arguments(self, program, arguments, cwd=None):
         return self.run_for_output(program, arguments, cwd)[0]
 
-    def run_for_output(self, program, arguments, cwd=None):
-        """(exit code, standard output as text) of a program run in the prefix."""
-        completed = subprocess.run(["wine", str(program)] + arguments, env=self.env, cwd=cwd,
+    def run_for_output(self, program, arguments, cwd=None, debug=None):
+        """(exit code, standard output as text) of a program run in the prefix; with `debug`
+        (a WINEDEBUG setting), also Wine's messages on standard error."""
+        env = self.env if debug is None else dict(self.env, WINEDEBUG=debug)
+        completed = subprocess.run(["wine", str(program)] + arguments, env=env, cwd=cwd,
                                    timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        return completed.returncode, completed.stdout.decode("ascii", "replace")
+        output = completed.stdout.decode("ascii", "replace")
+        if debug is None:
+            return completed.returncode, output
+        return completed.returncode, output, completed.stderr.decode("ascii", "replace")
 
 
 def windows_path(path):

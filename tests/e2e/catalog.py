@@ -1,0 +1,68 @@
+"""An unsigned driver catalog, encoded here in DER field by field.
+
+A catalog is a PKCS #7 SignedData whose content is a certificate trust list (CTL) of the
+package's file hashes. Signing adds a signer to the SignedData (osslsigncode does that). The
+lists here name no member: Wine stages a package whose named catalog is present and decodes,
+and the signature is what the program looks at.
+"""
+
+SIGNED_DATA = "1.2.840.113549.1.7.2"
+CERTIFICATE_TRUST_LIST = "1.3.6.1.4.1.311.10.1"
+CATALOG_LIST = "1.3.6.1.4.1.311.12.1.1"
+CATALOG_LIST_MEMBER = "1.3.6.1.4.1.311.12.1.2"
+
+
+def _length(n):
+    if n < 0x80:
+        return bytes([n])
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(body)]) + body
+
+
+def _tlv(tag, content):
+    return bytes([tag]) + _length(len(content)) + content
+
+
+def _sequence(*items):
+    return _tlv(0x30, b"".join(items))
+
+
+def _set(*items):
+    return _tlv(0x31, b"".join(sorted(items)))
+
+
+def _oid(text):
+    parts = [int(p) for p in text.split(".")]
+    body = bytes([40 * parts[0] + parts[1]])
+    for value in parts[2:]:
+        chunk = [value & 0x7F]
+        value >>= 7
+        while value:
+            chunk.append(0x80 | (value & 0x7F))
+            value >>= 7
+        body += bytes(reversed(chunk))
+    return _tlv(0x06, body)
+
+
+def _integer(value):
+    return _tlv(0x02, value.to_bytes(max(1, (value.bit_length() + 8) // 8), "big"))
+
+
+def _explicit(number, content):
+    return _tlv(0xA0 | number, content)
+
+
+def unsigned_catalog(identifier=b"QZ test catalog!", when="250101000000Z"):
+    trust_list = _sequence(
+        _sequence(_oid(CATALOG_LIST)),                             # subject usage
+        _tlv(0x04, identifier),                                    # list identifier
+        _tlv(0x17, when.encode("ascii")),                          # this update (UTCTime)
+        _sequence(_oid(CATALOG_LIST_MEMBER), _tlv(0x05, b"")),     # subject algorithm
+    )
+    signed_data = _sequence(
+        _integer(1),                                               # version
+        _set(),                                                    # digest algorithms
+        _sequence(_oid(CERTIFICATE_TRUST_LIST), _explicit(0, trust_list)),
+        _set(),                                                    # no signers yet
+    )
+    return _sequence(_oid(SIGNED_DATA), _explicit(0, signed_data))
