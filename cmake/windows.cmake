@@ -14,8 +14,8 @@ add_executable(QZ_DriverSetup WIN32
   platform/xp_startup_compat.cpp
   res/QZ_DriverSetup.rc)
 set_source_files_properties(res/QZ_DriverSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.manifest;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
-target_include_directories(QZ_DriverSetup PRIVATE ${PROJECT_SOURCE_DIR}/res)
+  OBJECT_DEPENDS "${QZ_GENERATED}/QZ_DriverSetup.manifest;${QZ_GENERATED}/qz_version.h;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
+target_include_directories(QZ_DriverSetup PRIVATE ${QZ_GENERATED} ${PROJECT_SOURCE_DIR}/res)
 target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi crypt32 wintrust user32)
 target_link_options(QZ_DriverSetup PRIVATE -static -static-libgcc -static-libstdc++ -s)
 qz_warnings(QZ_DriverSetup)
@@ -43,19 +43,22 @@ target_link_options(qz_floor PRIVATE -static -s)
 # Checks of the built file itself: what Windows XP's loader needs, the manifest, icon and
 # version information.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
+# The checks read the file with Debian's python3-pefile, which belongs to Debian's interpreter
+# (another python3 may come first on PATH).
+find_program(QZ_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(QZ_EXE_CHECKS ${PROJECT_SOURCE_DIR}/tests/windows)
 add_test(NAME exe.xp_import_audit
-         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_xp_imports.py
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
                  $<TARGET_FILE:QZ_DriverSetup> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
 # The test variant links no XP start-up shim, so the audit must name its GetTickCount64.
 add_test(NAME exe.xp_import_audit_names_offenders
-         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_xp_imports.py
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
                  $<TARGET_FILE:qz_staging_error80> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
 set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES
   PASS_REGULAR_EXPRESSION "KERNEL32.dll!GetTickCount64 \\(Vista\\): newer than Windows XP SP3")
 add_test(NAME exe.header_and_resources
-         COMMAND ${Python3_EXECUTABLE} ${QZ_EXE_CHECKS}/check_executable.py
-                 $<TARGET_FILE:QZ_DriverSetup>)
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py
+                 $<TARGET_FILE:QZ_DriverSetup> --version ${PROJECT_VERSION} --unsigned)
 set_tests_properties(exe.xp_import_audit exe.xp_import_audit_names_offenders
                      exe.header_and_resources PROPERTIES TIMEOUT 60)
 

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   clang libclang-rt-14-dev
   wine wine64 wine32:i386
-  icoutils python3 clang-format
+  python3 python3-pefile openssl osslsigncode clang-format
 )
 
 sudo_cmd=()

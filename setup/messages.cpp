@@ -1,11 +1,13 @@
 #include "setup/messages.h"
 
+#include "qz_version.h"
+
 // This file is compiled with a GBK execution character set: it must not include spdlog or fmt,
 // whose headers hold characters GBK cannot encode.
 
 // Run sequence and entry.
 const char kMsgLogOpened[] = "INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \n";
-const char kMsgDriverVersion[] = "当前驱动版本：V1.2.0 \n";
+const char kMsgDriverVersion[] = "当前驱动版本：V" QZ_VERSION_TEXT " \n";
 const char kMsgDetectingSystem[] = "INFO: 获取当前操作系统： \n";
 const char kMsgSeparator[] = "..........\n";
 const char kMsgInstallingDriver[] = "INFO: 安装 QZ_UsbToUartDriver 驱动 \n";

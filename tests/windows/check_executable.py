@@ -1,19 +1,17 @@
-#!/usr/bin/env python3
 """Checks the built executable as Windows will see it: PE header, manifest, icon group,
-version resource and size.
+version resource, signature and size.
 
-  check_executable.py EXE
+  check_executable.py EXE --version X.Y.Z (--signed | --unsigned)
 """
 
+import argparse
 import re
 import struct
-import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
-import pe_imports
+import pe_reading
 
 ASM_V1 = "urn:schemas-microsoft-com:asm.v1"
 TRUST_NAMESPACES = ("urn:schemas-microsoft-com:asm.v2", "urn:schemas-microsoft-com:asm.v3")
@@ -30,35 +28,23 @@ def check(condition, message):
         failures.append(message)
 
 
-def resource(exe, kind, name, folder):
-    out = Path(folder) / ("%s_%s.bin" % (kind, name))
-    subprocess.run(["wrestool", "-x", "--raw", "--type=%s" % kind, "--name=%s" % name,
-                    "-o", str(out), str(exe)], check=True)
-    return out.read_bytes() if out.exists() else b""
+def check_header(pe):
+    check(pe.FILE_HEADER.Machine == 0x14C, "not a 32-bit (i386) executable")
+    optional = pe.OPTIONAL_HEADER
+    check(optional.Magic == 0x10B, "not PE32")
+    check(optional.Subsystem == 2, "not the Windows GUI subsystem")
+    for kind in ("OperatingSystem", "Subsystem"):
+        version = (getattr(optional, "Major%sVersion" % kind),
+                   getattr(optional, "Minor%sVersion" % kind))
+        check(version <= (5, 1), "%s version %d.%d is newer than XP's 5.01" % ((kind,) + version))
 
 
-def version_tuple(high, low):
-    return (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
-
-
-def check_header(exe):
-    headers = pe_imports.objdump_private_headers(exe)
-    file_header = subprocess.run([pe_imports.OBJDUMP, "-f", str(exe)], check=True,
-                                 stdout=subprocess.PIPE, text=True).stdout
-    check("architecture: i386" in file_header, "not a 32-bit (i386) executable")
-    check(re.search(r"^Magic\s+010b", headers, re.M) is not None, "not PE32")
-    check(re.search(r"^Subsystem\s+00000002", headers, re.M) is not None,
-          "not the Windows GUI subsystem")
-    for kind in ("OSystem", "Subsystem"):
-        major = int(re.search(r"^Major%sVersion\s+(\d+)" % kind, headers, re.M).group(1))
-        minor = int(re.search(r"^Minor%sVersion\s+(\d+)" % kind, headers, re.M).group(1))
-        check((major, minor) <= (5, 1), "%s version %d.%d is newer than XP's 5.01" %
-              (kind, major, minor))
-
-
-def check_manifest(text):
+def check_manifest(text, version):
     root = ElementTree.fromstring(text)
     check(root.tag == "{%s}assembly" % ASM_V1, "manifest root is %s" % root.tag)
+    identity = root.find("{%s}assemblyIdentity" % ASM_V1)
+    check(identity is not None and identity.get("version") == version + ".0",
+          "manifest assembly version is not %s.0" % version)
     levels = [element for namespace in TRUST_NAMESPACES
               for element in root.iter("{%s}requestedExecutionLevel" % namespace)]
     check(len(levels) == 1, "manifest has %d requestedExecutionLevel elements" % len(levels))
@@ -86,8 +72,8 @@ def image_shape(blob):
     return width, bits, False
 
 
-def check_icon(exe, folder):
-    group = resource(exe, 14, 1, folder)
+def check_icon(pe):
+    group = pe_reading.resource(pe, pe_reading.RT_GROUP_ICON, 1)
     check(len(group) >= 6, "no icon group 1")
     if len(group) < 6:
         return
@@ -97,7 +83,7 @@ def check_icon(exe, folder):
     for index in range(count):
         width, height, colours, _, planes, bits, size, ident = struct.unpack(
             "<BBBBHHIH", group[6 + 14 * index:20 + 14 * index])
-        pixels, actual_bits, png = image_shape(resource(exe, 3, ident, folder))
+        pixels, actual_bits, png = image_shape(pe_reading.resource(pe, pe_reading.RT_ICON, ident))
         check(pixels == (width or 256) and pixels == (height or 256),
               "icon %d: directory says %dx%d, image is %d" % (ident, width, height, pixels))
         check(actual_bits == bits, "icon %d: directory says %d bits, image has %d" %
@@ -108,29 +94,41 @@ def check_icon(exe, folder):
     check(sorted(images) == ICON_IMAGES, "icon images are %r" % sorted(images))
 
 
-def check_version(exe, folder):
-    blob = resource(exe, 16, 1, folder)
-    at = blob.find(struct.pack("<I", 0xFEEF04BD))
-    check(at >= 0, "no fixed version information")
-    if at < 0:
-        return
-    file_ms, file_ls, product_ms, product_ls = struct.unpack("<IIII", blob[at + 8:at + 24])
-    check(version_tuple(file_ms, file_ls) == (1, 2, 0, 0), "file version is not 1.2.0.0")
-    check(version_tuple(product_ms, product_ls) == (1, 2, 0, 0), "product version is not 1.2.0.0")
-    text = blob.decode("utf-16-le", errors="replace")
-    for key, value in (("FileVersion", "1.2.0.0"), ("ProductVersion", "1.2.0.0"),
-                       ("CompanyName", "QZ")):
-        check(re.search(key + r"\x00+" + re.escape(value) + r"\x00", text) is not None,
-              "version string %s is not %s" % (key, value))
+def check_version(pe, version):
+    four = tuple(int(part) for part in version.split(".")) + (0,)
+    file_version, product_version = pe_reading.fixed_versions(pe)
+    check(file_version == four, "file version is %r, not %r" % (file_version, four))
+    check(product_version == four, "product version is %r, not %r" % (product_version, four))
+    strings = pe_reading.version_strings(pe)
+    text = ".".join(str(part) for part in four)
+    for key, value in (("FileVersion", text), ("ProductVersion", text), ("CompanyName", "QZ")):
+        check(strings.get(key) == value, "version string %s is %r, not %r" %
+              (key, strings.get(key), value))
+
+
+def check_signature(pe, signed):
+    offset, size = pe_reading.security_directory(pe)
+    if signed:
+        check(offset != 0 and size != 0, "no security directory: the file is not signed")
+    else:
+        check(offset == 0 and size == 0, "a security directory: the file is signed")
 
 
 def main():
-    exe = Path(sys.argv[1])
-    check_header(exe)
-    with tempfile.TemporaryDirectory() as folder:
-        check_manifest(resource(exe, 24, 1, folder))
-        check_icon(exe, folder)
-        check_version(exe, folder)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--version", required=True, help="the project version, X.Y.Z")
+    signing = parser.add_mutually_exclusive_group(required=True)
+    signing.add_argument("--signed", action="store_true")
+    signing.add_argument("--unsigned", action="store_true")
+    args = parser.parse_args()
+    exe = Path(args.exe)
+    pe = pe_reading.load(exe)
+    check_header(pe)
+    check_manifest(pe_reading.resource(pe, pe_reading.RT_MANIFEST, 1), args.version)
+    check_icon(pe)
+    check_version(pe, args.version)
+    check_signature(pe, args.signed)
     size = exe.stat().st_size
     check(size < SIZE_LIMIT, "executable is %d bytes, over %d" % (size, SIZE_LIMIT))
     for failure in failures:

@@ -11,7 +11,7 @@ it imitates, so only this audit can tell.
 import sys
 from pathlib import Path
 
-import pe_imports
+import pe_reading
 
 RELEASES = ["NT4", "2000", "XP", "XPSP1", "XPSP2", "XPSP3", "Vista", "7", "8", "8.1", "10"]
 NEWEST_ALLOWED = RELEASES.index("XPSP3")
@@ -36,7 +36,7 @@ def read_allowlist(path):
 def audit(exe, allowlist):
     allowed = read_allowlist(allowlist)
     problems = []
-    for dll, function in pe_imports.imports(exe):
+    for dll, function in pe_reading.imports(pe_reading.load(exe)):
         if dll.lower() not in XP_SYSTEM_DLLS:
             problems.append("%s!%s: %s is not a system DLL of Windows XP" % (dll, function, dll))
             continue
