@@ -20,6 +20,11 @@ target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi crypt32 wintrust 
 target_link_options(QZ_DriverSetup PRIVATE -static -static-libgcc -static-libstdc++ -s)
 qz_warnings(QZ_DriverSetup)
 
+if(QZ_RELEASE)
+  include(cmake/release.cmake)
+  return()
+endif()
+
 # Test-only variant whose staging answers "already there" (last error 80), for the Wine runs.
 add_executable(qz_staging_error80 WIN32
   tests/e2e/staging_error80_main.cpp

@@ -1,0 +1,76 @@
+# The bundle a maker ships: QZ_DriverSetup.exe (signed when the environment says how), their
+# Drivers folder, an empty logs folder, a read-me and SHA256SUMS, packed by CPack as one ZIP.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+set(QZ_DRIVER_PACKAGE_DIR "" CACHE PATH
+    "The maker's Drivers folder; empty: the sample package kept in the repository")
+if(QZ_DRIVER_PACKAGE_DIR)
+  get_filename_component(QZ_PACKAGE "${QZ_DRIVER_PACKAGE_DIR}" ABSOLUTE)
+  set(QZ_BUNDLE_SUFFIX "")
+else()
+  set(QZ_PACKAGE ${PROJECT_SOURCE_DIR}/sample/Drivers)
+  set(QZ_BUNDLE_SUFFIX "-sample")
+endif()
+set(QZ_BUNDLE_NAME QZ_DriverSetup-${PROJECT_VERSION}-win32${QZ_BUNDLE_SUFFIX})
+
+# A failed release must leave no bundle that could be taken for its result, so earlier ones go
+# before the package is checked, at configure time and again at build time.
+set(QZ_CHECK_PACKAGE ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/check_driver_package.py
+                     ${QZ_PACKAGE})
+file(GLOB QZ_OLD_BUNDLES ${PROJECT_BINARY_DIR}/QZ_DriverSetup-*.zip)
+if(QZ_OLD_BUNDLES)
+  file(REMOVE ${QZ_OLD_BUNDLES})
+endif()
+execute_process(COMMAND ${QZ_CHECK_PACKAGE} RESULT_VARIABLE QZ_PACKAGE_CHECK)
+if(NOT QZ_PACKAGE_CHECK EQUAL 0)
+  message(FATAL_ERROR "the driver package is incomplete: nothing is packed")
+endif()
+add_custom_target(qz_check_driver_package ALL
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip
+  COMMAND ${QZ_CHECK_PACKAGE}
+  COMMENT "Checking the driver package ${QZ_PACKAGE}" VERBATIM)
+add_dependencies(QZ_DriverSetup qz_check_driver_package)
+
+set(QZ_BUNDLE ${PROJECT_BINARY_DIR}/bundle)
+configure_file(res/README.txt.in ${QZ_BUNDLE}/README.txt @ONLY NEWLINE_STYLE CRLF)
+find_program(QZ_OSSLSIGNCODE osslsigncode)
+# Always run: the signing settings come from the environment of the build, not of configure.
+add_custom_target(qz_bundle ALL
+  COMMAND ${CMAKE_COMMAND} -DINPUT=$<TARGET_FILE:QZ_DriverSetup>
+          -DOUTPUT=${QZ_BUNDLE}/QZ_DriverSetup.exe -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake
+  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${QZ_BUNDLE}/SHA256SUMS
+          -DEXECUTABLE=${QZ_BUNDLE}/QZ_DriverSetup.exe -DREADME=${QZ_BUNDLE}/README.txt
+          -DPACKAGE=${QZ_PACKAGE} -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
+  DEPENDS QZ_DriverSetup qz_check_driver_package
+  COMMENT "Staging the executable and SHA256SUMS" VERBATIM)
+
+install(FILES ${QZ_BUNDLE}/QZ_DriverSetup.exe ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS
+        DESTINATION .)
+install(DIRECTORY ${QZ_PACKAGE}/ DESTINATION Drivers)
+install(DIRECTORY DESTINATION logs)
+
+# Zip entries get fixed times: SOURCE_DATE_EPOCH when the build has one, else the commit's time.
+set(QZ_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+if(QZ_SOURCE_DATE_EPOCH STREQUAL "")
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE QZ_SOURCE_DATE_EPOCH
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
+if(NOT QZ_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  set(QZ_SOURCE_DATE_EPOCH 315532800)  # 1980-01-01, the earliest time a ZIP entry can hold
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/cpack_project_config.cmake
+     "set(ENV{SOURCE_DATE_EPOCH} ${QZ_SOURCE_DATE_EPOCH})\n")
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME QZ_DriverSetup)
+set(CPACK_PACKAGE_VENDOR QZ)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME ${QZ_BUNDLE_NAME})
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack_project_config.cmake)
+include(CPack)
