@@ -68,3 +68,4 @@ set_tests_properties(exe.xp_import_audit exe.xp_import_audit_names_offenders
                      exe.header_and_resources PROPERTIES TIMEOUT 60)
 
 include(cmake/e2e.cmake)
+include(cmake/release_tests.cmake)

@@ -1,0 +1,24 @@
+# Tests of the release a maker runs (cmake --workflow --preset release), in the order their
+# fixtures chain them: the sample bundle, its run under Wine, a second build elsewhere compared
+# byte for byte, a signed build of that copy; broken driver packages on their own.
+set(QZ_RELEASE_TEST ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/release/release.py
+                    --source ${PROJECT_SOURCE_DIR} --work ${PROJECT_BINARY_DIR}/release_tests
+                    --version ${PROJECT_VERSION} --wine-work ${PROJECT_BINARY_DIR}/e2e)
+
+add_test(NAME release.workflow COMMAND ${QZ_RELEASE_TEST} workflow)
+set_tests_properties(release.workflow PROPERTIES FIXTURES_SETUP release_bundle TIMEOUT 900)
+
+add_test(NAME release.bundle_runs COMMAND ${QZ_RELEASE_TEST} bundle_runs)
+set_tests_properties(release.bundle_runs PROPERTIES FIXTURES_REQUIRED "release_bundle;wine_prefixes"
+                     RESOURCE_LOCK win64 TIMEOUT 300)
+
+add_test(NAME release.reproducible COMMAND ${QZ_RELEASE_TEST} reproducible)
+set_tests_properties(release.reproducible PROPERTIES FIXTURES_REQUIRED release_bundle
+                     FIXTURES_SETUP release_copy TIMEOUT 900)
+
+add_test(NAME release.signed_bundle COMMAND ${QZ_RELEASE_TEST} signed_bundle)
+set_tests_properties(release.signed_bundle PROPERTIES FIXTURES_REQUIRED "release_copy;wine_prefixes"
+                     RESOURCE_LOCK win64 TIMEOUT 900)
+
+add_test(NAME release.broken_packages COMMAND ${QZ_RELEASE_TEST} broken_packages)
+set_tests_properties(release.broken_packages PROPERTIES TIMEOUT 900)
