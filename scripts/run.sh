@@ -1,31 +1,43 @@
 #!/usr/bin/env bash
-# The main job: builds QZ_DriverSetup.exe and runs it once under a throwaway 64-bit Wine
-# prefix (Windows 10) from a sample program folder, then prints the log in UTF-8.
+# The main job: builds the sample bundle with the release workflow, unpacks it into a throwaway
+# 64-bit Windows 10 Wine prefix, runs the program from the unpacked folder, prints its log in
+# UTF-8 and names the zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-./scripts/install-deps.sh >/dev/null
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 -j "$(nproc)" >/dev/null
 
 work=$(mktemp -d)
 trap 'WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 
-python3 - "$work" build/windows-x86/QZ_DriverSetup.exe <<'PY'
-import shutil, sys
+echo "== Installing what is missing (Debian packages)"
+./scripts/install-deps.sh >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+
+echo "== Building the sample bundle: cmake --workflow --preset release"
+if ! cmake --workflow --preset release >"$work/build.log" 2>&1; then
+  tail -n 40 "$work/build.log"
+  exit 1
+fi
+grep -E "is (not )?signed" "$work/build.log" || true
+bundle=$(ls build/release/QZ_DriverSetup-*.zip)
+
+echo "== Making a throwaway 64-bit Wine prefix (Windows 10) and unpacking the bundle into it"
+python3 - "$work" "$bundle" <<'PY'
+import sys, zipfile
 from pathlib import Path
 sys.path.insert(0, "tests/e2e")
 import wine_env
-work, exe = Path(sys.argv[1]), sys.argv[2]
+work, bundle = Path(sys.argv[1]), Path(sys.argv[2])
 prefix = wine_env.Prefix(work / "prefix", "win64")
 prefix.create()
 prefix.set_version("win10")
-folder = wine_env.layout_program_folder(work / "QZ")
-shutil.copy(exe, folder / "QZ_DriverSetup.exe")
-print("program folder:", folder)
-code = prefix.run(folder / "QZ_DriverSetup.exe")
-print("exit code:", code)
+target = prefix.path / "drive_c" / "QZ"
+with zipfile.ZipFile(bundle) as archive:
+    archive.extractall(target)
+folder = target / bundle.stem
+print("== Running C:\\QZ\\%s\\QZ_DriverSetup.exe" % bundle.stem)
+print("exit code:", prefix.run(folder / "QZ_DriverSetup.exe", cwd=folder))
+(work / "log_path").write_text(str(folder / "logs" / "QZ_Orvo_Driver_Log.txt"))
 PY
 
-echo "---- logs/QZ_Orvo_Driver_Log.txt (GBK, shown as UTF-8) ----"
-iconv -f GBK -t UTF-8 "$work/QZ/logs/QZ_Orvo_Driver_Log.txt" | tr -d '\r'
+echo "== logs/QZ_Orvo_Driver_Log.txt (GBK, shown as UTF-8)"
+iconv -f GBK -t UTF-8 "$(cat "$work/log_path")" | tr -d '\r'
+echo "== The bundle: $bundle"
