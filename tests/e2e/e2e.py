@@ -333,6 +333,34 @@ def patch_keeps_hidden_and_system_attributes(ctx):
     check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
 
 
+@case("win64")
+def patch_leaves_a_read_only_file_as_it_was(ctx):
+    system_inf = system_inf_needing_the_edit(ctx)
+    target = "C:\\windows\\inf\\mdmcpq.inf"
+    helper(ctx, "setattr", target, "21")
+    before = system_inf.read_bytes()
+    folder = ctx.program_folder("read_only")
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, one_run(INF_WRITE_FAILED))
+    check(system_inf.read_bytes() == before, "the read-only file changed")
+    check(helper(ctx, "getattr", target) == ["0x21"],
+          "attributes after the run: %r" % helper(ctx, "getattr", target))
+    check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
+    helper(ctx, "setattr", target, "20")
+
+
+@case("win64")
+def patch_removes_what_a_dead_run_left(ctx):
+    system_inf = system_inf_needing_the_edit(ctx)
+    stale = ["mdmcpq.inf.qzpatch.4000.tmp", "mdmcpq.inf.qzpatch.4000.bak", "mdmcpq.inf.qzpatch.tmp"]
+    for name in stale:
+        (system_inf.parent / name).write_bytes(b"left by a run that died")
+    folder = ctx.program_folder("stale")
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, one_run(INF_EDITED))
+    check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
+
+
 def held_open(ctx, share, record):
     """Another process holds the system's file open: reported, untouched, the run goes on."""
     system_inf = system_inf_needing_the_edit(ctx)
