@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -16,7 +17,20 @@ FakePlatform* g_fake = nullptr;
 char g_ntdll;
 char g_kernel32;
 
-void Record(const std::string& line) { g_fake->calls.push_back(line); }
+// Records the call; true when the script makes this call the one that fails.
+bool Record(const std::string& line) {
+  g_fake->calls.push_back(line);
+  return g_fake->failCall != 0 && g_fake->calls.size() == g_fake->failCall;
+}
+
+// The last error every scripted failure leaves, unless a call says otherwise.
+constexpr std::uint32_t kFailureError = kErrorAccessDenied;
+
+template <typename T>
+T Fail(T answer) {
+  g_fake->lastError = kFailureError;
+  return answer;
+}
 
 std::string Narrow(const wchar_t* text) {
   std::string narrow;
@@ -33,8 +47,9 @@ std::string ModuleName(ModuleHandle module) {
 }
 
 std::uint32_t FakeGetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t capacity) {
-  Record("GetModuleFileNameA " + ModuleName(module) + " capacity=" + std::to_string(capacity));
-  if (g_fake->moduleFileNameFails) {
+  if (Record("GetModuleFileNameA " + ModuleName(module) +
+             " capacity=" + std::to_string(capacity)) ||
+      g_fake->moduleFileNameFails) {
     return 0;
   }
   const std::size_t length = g_fake->modulePath.size();
@@ -47,9 +62,34 @@ std::uint32_t FakeGetModuleFileNameA(ModuleHandle module, char* buffer, std::uin
   return capacity;
 }
 
+bool Exists(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0;
+}
+
+int CopyRealFile(const char* source, const char* destination, int failIfExists) {
+  if (failIfExists != 0 && Exists(destination)) {
+    g_fake->lastError = 80;
+    return 0;
+  }
+  std::error_code error;
+  if (!Exists(source) ||
+      !std::filesystem::copy_file(source, destination,
+                                  std::filesystem::copy_options::overwrite_existing, error)) {
+    g_fake->lastError = kErrorFileNotFound;
+    return 0;
+  }
+  return 1;
+}
+
 int FakeCopyFileA(const char* source, const char* destination, int failIfExists) {
-  Record(std::string("CopyFileA ") + source + " -> " + destination +
-         " fail-if-exists=" + std::to_string(failIfExists));
+  if (Record(std::string("CopyFileA ") + source + " -> " + destination +
+             " fail-if-exists=" + std::to_string(failIfExists))) {
+    return Fail(0);
+  }
+  if (g_fake->copyModelsFiles) {
+    return CopyRealFile(source, destination, failIfExists);
+  }
   if (!g_fake->copyAnswers.empty()) {
     const int answer = g_fake->copyAnswers.front();
     g_fake->copyAnswers.pop_front();
@@ -59,29 +99,38 @@ int FakeCopyFileA(const char* source, const char* destination, int failIfExists)
 }
 
 int FakeWow64EnableWow64FsRedirection(int enable) {
-  Record("Wow64EnableWow64FsRedirection " + std::to_string(enable));
+  if (Record("Wow64EnableWow64FsRedirection " + std::to_string(enable))) {
+    return Fail(0);
+  }
   return enable != 0 ? 1 : g_fake->redirectionOffAnswer;
 }
 
 ModuleHandle FakeGetModuleHandleW(const wchar_t* name) {
-  Record("GetModuleHandleW " + Narrow(name));
+  if (Record("GetModuleHandleW " + Narrow(name))) {
+    return Fail<ModuleHandle>(nullptr);
+  }
   return Narrow(name) == "ntdll.dll" ? &g_ntdll : nullptr;
 }
 
 ModuleHandle FakeGetModuleHandleA(const char* name) {
-  Record(std::string("GetModuleHandleA ") + name);
+  if (Record(std::string("GetModuleHandleA ") + name)) {
+    return Fail<ModuleHandle>(nullptr);
+  }
   return std::strcmp(name, "kernel32") == 0 ? &g_kernel32 : nullptr;
 }
 
 // The version entry point is resolved once per process, so the one handed out stays valid
 // across fakes and asks whichever fake is active.
 std::int32_t QZ_SYSTEM_CALL FakeRtlGetVersion(OsVersionInfoEx* info) {
-  Record("RtlGetVersion size=" + std::to_string(info->dwOSVersionInfoSize));
+  const bool fails = Record("RtlGetVersion size=" + std::to_string(info->dwOSVersionInfoSize));
   OsVersionInfoEx zeroed;
   std::memset(&zeroed, 0, sizeof zeroed);
   zeroed.dwOSVersionInfoSize = info->dwOSVersionInfoSize;
   if (std::memcmp(&zeroed, info, sizeof zeroed) != 0) {
     g_fake->versionRecordWasZeroed = false;
+  }
+  if (fails) {
+    return static_cast<std::int32_t>(0xC0000001u);  // STATUS_UNSUCCESSFUL
   }
   if (g_fake->rtlGetVersionStatus != 0) {
     return g_fake->rtlGetVersionStatus;
@@ -100,7 +149,9 @@ void QZ_SYSTEM_CALL FakeGetNativeSystemInfo(SystemInfo* info) {
 }
 
 ProcAddress FakeGetProcAddress(ModuleHandle module, const char* name) {
-  Record("GetProcAddress " + ModuleName(module) + " " + name);
+  if (Record("GetProcAddress " + ModuleName(module) + " " + name)) {
+    return Fail<ProcAddress>(nullptr);
+  }
   if (module == &g_ntdll && std::strcmp(name, "RtlGetVersion") == 0 && g_fake->hasRtlGetVersion) {
     return reinterpret_cast<ProcAddress>(&FakeRtlGetVersion);
   }
@@ -120,12 +171,14 @@ int FakeSetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, std::
                          std::uint32_t copyStyle, char* destinationName,
                          std::uint32_t destinationNameSize, std::uint32_t* requiredSize,
                          char** destinationNameComponent) {
-  Record(std::string("SetupCopyOEMInfA ") + sourceInf +
-         " media=" + (mediaLocation == nullptr ? "null" : mediaLocation) +
-         " type=" + std::to_string(mediaType) + " style=" + std::to_string(copyStyle) +
-         " size=" + std::to_string(destinationNameSize) +
-         " required=" + (requiredSize == nullptr ? "null" : "requested") +
-         " component=" + (destinationNameComponent == nullptr ? "null" : "requested"));
+  if (Record(std::string("SetupCopyOEMInfA ") + sourceInf +
+             " media=" + (mediaLocation == nullptr ? "null" : mediaLocation) +
+             " type=" + std::to_string(mediaType) + " style=" + std::to_string(copyStyle) +
+             " size=" + std::to_string(destinationNameSize) +
+             " required=" + (requiredSize == nullptr ? "null" : "requested") +
+             " component=" + (destinationNameComponent == nullptr ? "null" : "requested"))) {
+    return Fail(0);
+  }
   const bool staged = g_fake->setupCopyAnswer != 0;
   if (staged || g_fake->setupCopyError == 80) {
     const std::string full = "C:\\Windows\\INF\\" + g_fake->stagedInfName;
@@ -141,11 +194,6 @@ int FakeSetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, std::
 std::uint32_t FakeGetLastError() {
   Record("GetLastError");
   return g_fake->lastError;
-}
-
-bool Exists(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0;
 }
 
 std::string Hex(std::uint32_t value) {
@@ -170,8 +218,10 @@ bool MoveWithAttributes(const std::string& from, const std::string& to) {
 }
 
 int FakeReplaceFileA(const char* replaced, const char* replacement, const char* backup) {
-  Record(std::string("ReplaceFileA ") + replaced + " <- " + replacement +
-         " backup=" + (backup == nullptr ? "null" : backup));
+  if (Record(std::string("ReplaceFileA ") + replaced + " <- " + replacement +
+             " backup=" + (backup == nullptr ? "null" : backup))) {
+    return Fail(0);
+  }
   // As on Windows and Wine: a read-only file is never replaced.
   const auto entry = g_fake->attributes.find(replaced);
   if (entry != g_fake->attributes.end() && (entry->second & kFileAttributeReadOnly) != 0) {
@@ -204,7 +254,9 @@ int FakeReplaceFileA(const char* replaced, const char* replacement, const char* 
 }
 
 int FakeDirectoryExists(const char* path) {
-  Record(std::string("DirectoryExists ") + path);
+  if (Record(std::string("DirectoryExists ") + path)) {
+    return Fail(0);
+  }
   if (g_fake->directoryExistsAnswer) {
     return *g_fake->directoryExistsAnswer;
   }
@@ -213,27 +265,146 @@ int FakeDirectoryExists(const char* path) {
 }
 
 char g_mutex;
+char g_namespace;
+char g_boundary;
+std::string g_securityText;
 
-SystemHandle FakeCreateMutexA(const char* name) {
-  Record(std::string("CreateMutexA ") + name);
-  return g_fake->mutexCreateFails ? nullptr : &g_mutex;
+std::string HandleName(SystemHandle handle) {
+  if (handle == &g_mutex) return "mutex";
+  if (handle == &g_namespace) return "namespace";
+  if (handle == &g_boundary) return "boundary";
+  return "?";
+}
+
+std::string SecurityName(SecurityDescriptor security) {
+  return security == nullptr ? "default" : *static_cast<const std::string*>(security);
+}
+
+SystemHandle FakeCreateMutexA(const char* name, SecurityDescriptor security) {
+  if (Record(std::string("CreateMutexA ") + name + " security=" + SecurityName(security))) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  if (g_fake->mutexCreateFails) {
+    g_fake->lastError = g_fake->mutexCreateError;
+    return nullptr;
+  }
+  ++g_fake->openHandles;
+  return &g_mutex;
+}
+
+SystemHandle FakeOpenMutexA(std::uint32_t access, const char* name) {
+  if (Record("OpenMutexA " + Hex(access) + " " + name) || g_fake->mutexOpenFails) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  ++g_fake->openHandles;
+  return &g_mutex;
 }
 
 std::uint32_t FakeWaitForSingleObject(SystemHandle handle) {
-  Record(handle == &g_mutex ? "WaitForSingleObject mutex" : "WaitForSingleObject ?");
+  if (Record("WaitForSingleObject " + HandleName(handle))) {
+    return Fail(kWaitFailed);
+  }
   if (g_fake->onWait) g_fake->onWait();
+  g_fake->mutexHeld = g_fake->waitAnswer == kWaitObject0 || g_fake->waitAnswer == kWaitAbandoned;
   return g_fake->waitAnswer;
 }
 
 int FakeReleaseMutex(SystemHandle handle) {
-  Record(handle == &g_mutex ? "ReleaseMutex mutex" : "ReleaseMutex ?");
+  if (Record("ReleaseMutex " + HandleName(handle))) {
+    return Fail(0);
+  }
   if (g_fake->onReleaseMutex) g_fake->onReleaseMutex();
+  g_fake->mutexHeld = false;
   return 1;
 }
 
+// A handle is gone after CloseHandle whatever it answers.
 int FakeCloseHandle(SystemHandle handle) {
-  Record(handle == &g_mutex ? "CloseHandle mutex" : "CloseHandle ?");
+  const bool fails = Record("CloseHandle " + HandleName(handle));
+  --g_fake->openHandles;
+  return fails ? Fail(0) : 1;
+}
+
+SecurityDescriptor FakeSecurityDescriptorFromSddl(const char* sddl) {
+  if (Record(std::string("SecurityDescriptorFromSddl ") + sddl) || g_fake->sddlRefused) {
+    return Fail<SecurityDescriptor>(nullptr);
+  }
+  g_securityText = sddl;
+  ++g_fake->openHandles;
+  return &g_securityText;
+}
+
+void FakeFreeSecurityDescriptor(SecurityDescriptor security) {
+  Record("FreeSecurityDescriptor " + SecurityName(security));
+  --g_fake->openHandles;
+}
+
+int FakePrivateNamespacesAvailable() {
+  if (Record("PrivateNamespacesAvailable")) {
+    return Fail(0);
+  }
+  return g_fake->hasPrivateNamespaces ? 1 : 0;
+}
+
+SystemHandle FakeCreateBoundaryDescriptorA(const char* name) {
+  if (Record(std::string("CreateBoundaryDescriptorA ") + name) || g_fake->boundaryFails) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  ++g_fake->openHandles;
+  return &g_boundary;
+}
+
+int FakeAddAdministratorsToBoundary(SystemHandle* boundary) {
+  if (Record("AddAdministratorsToBoundary " + HandleName(*boundary))) {
+    return Fail(0);
+  }
   return 1;
+}
+
+void FakeDeleteBoundaryDescriptor(SystemHandle boundary) {
+  Record("DeleteBoundaryDescriptor " + HandleName(boundary));
+  --g_fake->openHandles;
+}
+
+// The next scripted answer of a namespace call: 0 (success) once the script runs out.
+std::uint32_t NextNamespaceError(std::deque<std::uint32_t>& errors) {
+  if (errors.empty()) {
+    return 0;
+  }
+  const std::uint32_t error = errors.front();
+  errors.pop_front();
+  return error;
+}
+
+SystemHandle NamespaceAnswer(std::uint32_t error) {
+  if (error != 0) {
+    g_fake->lastError = error;
+    return nullptr;
+  }
+  ++g_fake->openHandles;
+  return &g_namespace;
+}
+
+SystemHandle FakeCreatePrivateNamespaceA(SecurityDescriptor security, SystemHandle boundary,
+                                         const char* alias) {
+  if (Record(std::string("CreatePrivateNamespaceA ") + alias + " boundary=" + HandleName(boundary) +
+             " security=" + SecurityName(security))) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  return NamespaceAnswer(NextNamespaceError(g_fake->namespaceCreateErrors));
+}
+
+SystemHandle FakeOpenPrivateNamespaceA(SystemHandle boundary, const char* alias) {
+  if (Record(std::string("OpenPrivateNamespaceA ") + alias + " boundary=" + HandleName(boundary))) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  return NamespaceAnswer(NextNamespaceError(g_fake->namespaceOpenErrors));
+}
+
+int FakeClosePrivateNamespace(SystemHandle privateNamespace) {
+  const bool fails = Record("ClosePrivateNamespace " + HandleName(privateNamespace));
+  --g_fake->openHandles;
+  return fails ? Fail(0) : 1;
 }
 
 std::uint32_t FakeGetCurrentProcessId() {
@@ -242,7 +413,9 @@ std::uint32_t FakeGetCurrentProcessId() {
 }
 
 std::uint32_t FakeGetFileAttributesA(const char* path) {
-  Record(std::string("GetFileAttributesA ") + path);
+  if (Record(std::string("GetFileAttributesA ") + path)) {
+    return Fail(kInvalidFileAttributes);
+  }
   if (!Exists(path)) {
     return kInvalidFileAttributes;
   }
@@ -251,7 +424,9 @@ std::uint32_t FakeGetFileAttributesA(const char* path) {
 }
 
 int FakeSetFileAttributesA(const char* path, std::uint32_t attributes) {
-  Record(std::string("SetFileAttributesA ") + path + " " + Hex(attributes));
+  if (Record(std::string("SetFileAttributesA ") + path + " " + Hex(attributes))) {
+    return Fail(0);
+  }
   if (!Exists(path)) {
     return 0;
   }
@@ -261,7 +436,9 @@ int FakeSetFileAttributesA(const char* path, std::uint32_t attributes) {
 }
 
 int FakeMoveFileA(const char* from, const char* to) {
-  Record(std::string("MoveFileA ") + from + " -> " + to);
+  if (Record(std::string("MoveFileA ") + from + " -> " + to)) {
+    return Fail(0);
+  }
   if (Exists(to)) {
     return 0;
   }
@@ -269,7 +446,9 @@ int FakeMoveFileA(const char* from, const char* to) {
 }
 
 int FakeDeleteFileA(const char* path) {
-  Record(std::string("DeleteFileA ") + path);
+  if (Record(std::string("DeleteFileA ") + path)) {
+    return Fail(0);
+  }
   const auto entry = g_fake->attributes.find(path);
   if (entry != g_fake->attributes.end() && (entry->second & kFileAttributeReadOnly) != 0) {
     return 0;
@@ -284,7 +463,9 @@ int FakeDeleteFileA(const char* path) {
 // The folder part ends at the last "/" (host paths); a Windows path such as
 // "C:\Windows\inf\mdmcpq.inf" is one file name in the current folder.
 std::vector<std::string> FakeFindFilesA(const char* pattern) {
-  Record(std::string("FindFilesA ") + pattern);
+  if (Record(std::string("FindFilesA ") + pattern)) {
+    return {};
+  }
   const std::string text(pattern);
   const std::size_t cut = text.rfind('/');
   const std::string folder = cut == std::string::npos ? "." : text.substr(0, cut);
@@ -302,23 +483,43 @@ std::vector<std::string> FakeFindFilesA(const char* pattern) {
   return paths;
 }
 
+std::uint64_t FakeGetFileWriteTime(const char* path) {
+  struct stat status;
+  if (Record(std::string("GetFileWriteTime ") + path) || stat(path, &status) != 0) {
+    return Fail<std::uint64_t>(0);
+  }
+  return static_cast<std::uint64_t>(status.st_mtim.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(status.st_mtim.tv_nsec);
+}
+
 int FakeGetProcessWindowStationFlags(std::uint32_t* flags) {
-  Record("GetProcessWindowStationFlags");
-  if (!g_fake->windowStationFlags) {
-    return 0;
+  if (Record("GetProcessWindowStationFlags") || !g_fake->windowStationFlags) {
+    return Fail(0);
   }
   *flags = *g_fake->windowStationFlags;
   return 1;
 }
 
+int FakeProcessIdToSessionId(std::uint32_t processId, std::uint32_t* session) {
+  if (Record("ProcessIdToSessionId " + std::to_string(processId)) || !g_fake->session) {
+    return Fail(0);
+  }
+  *session = *g_fake->session;
+  return 1;
+}
+
 int FakeSetupSetNonInteractiveMode(int nonInteractive) {
-  Record("SetupSetNonInteractiveMode " + std::to_string(nonInteractive));
+  if (Record("SetupSetNonInteractiveMode " + std::to_string(nonInteractive))) {
+    return Fail(0);
+  }
   return g_fake->hasNonInteractiveMode ? 1 : 0;
 }
 
 int FakeReadInfVersionString(const char* infPath, const char* key, char* value,
                              std::uint32_t capacity) {
-  Record(std::string("ReadInfVersionString ") + infPath + " " + key);
+  if (Record(std::string("ReadInfVersionString ") + infPath + " " + key)) {
+    return Fail(0);
+  }
   const auto entry = g_fake->infVersion.find(key);
   if (entry == g_fake->infVersion.end() || entry->second.size() >= capacity) {
     return 0;
@@ -328,7 +529,10 @@ int FakeReadInfVersionString(const char* infPath, const char* key, char* value,
 }
 
 void FakeInspectCatalog(const char* path, CatalogFacts* facts) {
-  Record(std::string("InspectCatalog ") + path);
+  if (Record(std::string("InspectCatalog ") + path)) {
+    *facts = CatalogFacts();
+    return;
+  }
   *facts = g_fake->catalog;
 }
 
@@ -337,12 +541,16 @@ std::string Bytes(const std::vector<unsigned char>& bytes) {
 }
 
 int FakeTrustedPublisherHas(const std::vector<unsigned char>& certificate) {
-  Record("TrustedPublisherHas " + Bytes(certificate));
+  if (Record("TrustedPublisherHas " + Bytes(certificate))) {
+    return Fail(-1);
+  }
   return g_fake->trustedPublisherHasAnswer;
 }
 
 int FakeAddTrustedPublisher(const std::vector<unsigned char>& certificate) {
-  Record("AddTrustedPublisher " + Bytes(certificate));
+  if (Record("AddTrustedPublisher " + Bytes(certificate))) {
+    return Fail(0);
+  }
   return g_fake->addTrustedPublisherAnswer;
 }
 
@@ -359,16 +567,28 @@ const PlatformOps kFakeOps = {
     FakeReplaceFileA,
     FakeDirectoryExists,
     FakeCreateMutexA,
+    FakeOpenMutexA,
     FakeWaitForSingleObject,
     FakeReleaseMutex,
     FakeCloseHandle,
+    FakeSecurityDescriptorFromSddl,
+    FakeFreeSecurityDescriptor,
+    FakePrivateNamespacesAvailable,
+    FakeCreateBoundaryDescriptorA,
+    FakeAddAdministratorsToBoundary,
+    FakeDeleteBoundaryDescriptor,
+    FakeCreatePrivateNamespaceA,
+    FakeOpenPrivateNamespaceA,
+    FakeClosePrivateNamespace,
     FakeGetCurrentProcessId,
     FakeGetFileAttributesA,
     FakeSetFileAttributesA,
     FakeMoveFileA,
     FakeDeleteFileA,
     FakeFindFilesA,
+    FakeGetFileWriteTime,
     FakeGetProcessWindowStationFlags,
+    FakeProcessIdToSessionId,
     FakeSetupSetNonInteractiveMode,
     FakeReadInfVersionString,
     FakeInspectCatalog,

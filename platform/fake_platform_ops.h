@@ -30,6 +30,8 @@ struct FakePlatform {
   // Answers of CopyFileA in call order; `copyAnswer` once they run out.
   std::deque<int> copyAnswers;
   int copyAnswer = 1;
+  // CopyFileA copies the real files instead of answering from the script.
+  bool copyModelsFiles = false;
   int redirectionOffAnswer = 1;
 
   int setupCopyAnswer = 1;
@@ -51,12 +53,24 @@ struct FakePlatform {
   std::optional<int> directoryExistsAnswer;
 
   bool mutexCreateFails = false;
+  // The last error of a refused CreateMutexA.
+  std::uint32_t mutexCreateError = 0;
+  bool mutexOpenFails = false;
   std::uint32_t waitAnswer = kWaitObject0;
+  bool hasPrivateNamespaces = true;
+  bool sddlRefused = false;
+  bool boundaryFails = false;
+  // Answers of CreatePrivateNamespaceA and OpenPrivateNamespaceA in call order, as the last
+  // error of a failure (0: the call succeeds); success once they run out.
+  std::deque<std::uint32_t> namespaceCreateErrors;
+  std::deque<std::uint32_t> namespaceOpenErrors;
   std::function<void()> onWait;
   std::function<void()> onReleaseMutex;
 
   // Flags of the process's window station; none when the question fails.
   std::optional<std::uint32_t> windowStationFlags = kWindowStationVisible;
+  // The process's session; none when the question fails.
+  std::optional<std::uint32_t> session = 1u;
   bool hasNonInteractiveMode = true;
   // [Version] entries of the package INF by key; an INF the parser rejects has none.
   std::map<std::string, std::string> infVersion;
@@ -72,6 +86,13 @@ struct FakePlatform {
   std::uint32_t lastError = 0;
   bool versionRecordWasZeroed = true;
   std::vector<std::string> calls;
+
+  // The call with this number (counted from 1 over every recorded call) fails as the platform
+  // would fail it; 0: none fails. Calls that cannot fail answer as usual.
+  std::size_t failCall = 0;
+  // Handles handed out and not yet closed, and whether the run's mutex is held.
+  int openHandles = 0;
+  bool mutexHeld = false;
 };
 
 // Makes `fake` the active platform until another is set.

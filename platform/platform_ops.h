@@ -48,6 +48,8 @@ struct SystemInfo {
 
 using ModuleHandle = void*;
 using SystemHandle = void*;
+// A self-relative security descriptor the platform made; freed with FreeSecurityDescriptor.
+using SecurityDescriptor = void*;
 using ProcAddress = void (*)();
 using RtlGetVersionFn = std::int32_t(QZ_SYSTEM_CALL*)(OsVersionInfoEx*);
 using GetNativeSystemInfoFn = void(QZ_SYSTEM_CALL*)(SystemInfo*);
@@ -56,6 +58,15 @@ using GetNativeSystemInfoFn = void(QZ_SYSTEM_CALL*)(SystemInfo*);
 constexpr std::uint32_t kWaitObject0 = 0x00000000;
 constexpr std::uint32_t kWaitAbandoned = 0x00000080;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+// Last errors the logic tells apart.
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+// The one right a run needs on a mutex another account made: waiting on it (and releasing it).
+constexpr std::uint32_t kSynchronizeAccess = 0x00100000;
 
 // GetFileAttributesA's answer for a path that is not there (or cannot be asked about).
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
@@ -85,6 +96,8 @@ struct CatalogFacts {
   // The signer's enhanced key usages; a certificate without any restriction allows every use.
   bool signerAllowsEveryUsage = false;
   std::vector<std::string> signerUsages;
+  // Basic constraints say the signer is a certificate authority.
+  bool signerIsCa = false;
   std::vector<unsigned char> signerCertificate;  // DER
 };
 
@@ -108,12 +121,31 @@ struct PlatformOps {
   int (*ReplaceFileA)(const char* replaced, const char* replacement, const char* backup);
   int (*DirectoryExists)(const char* path);
 
-  // A named mutex: opened when another process created it; null when neither works.
-  SystemHandle (*CreateMutexA)(const char* name);
+  // Creates the named mutex, or opens it when another process created it; null on failure,
+  // with the reason in the last error. A null `security` gives the account's default.
+  SystemHandle (*CreateMutexA)(const char* name, SecurityDescriptor security);
+  SystemHandle (*OpenMutexA)(std::uint32_t access, const char* name);
   // Waits without a time limit; answers kWaitObject0, kWaitAbandoned or kWaitFailed.
   std::uint32_t (*WaitForSingleObject)(SystemHandle handle);
   int (*ReleaseMutex)(SystemHandle handle);
   int (*CloseHandle)(SystemHandle handle);
+
+  // ConvertStringSecurityDescriptorToSecurityDescriptorA; null when the text is refused.
+  SecurityDescriptor (*SecurityDescriptorFromSddl)(const char* sddl);
+  void (*FreeSecurityDescriptor)(SecurityDescriptor descriptor);
+  // Private object namespaces (Vista and later). Looked up at run time: 0 when the system lacks
+  // any of the functions below, which are then never called.
+  int (*PrivateNamespacesAvailable)();
+  SystemHandle (*CreateBoundaryDescriptorA)(const char* name);
+  // CreateWellKnownSid(WinBuiltinAdministratorsSid) + AddSIDToBoundaryDescriptor, which may
+  // move the descriptor: `boundary` is updated.
+  int (*AddAdministratorsToBoundary)(SystemHandle* boundary);
+  void (*DeleteBoundaryDescriptor)(SystemHandle boundary);
+  // Null on failure, with the reason in the last error (already exists, access denied, ...).
+  SystemHandle (*CreatePrivateNamespaceA)(SecurityDescriptor security, SystemHandle boundary,
+                                          const char* alias);
+  SystemHandle (*OpenPrivateNamespaceA)(SystemHandle boundary, const char* alias);
+  int (*ClosePrivateNamespace)(SystemHandle privateNamespace);
 
   std::uint32_t (*GetCurrentProcessId)();
   std::uint32_t (*GetFileAttributesA)(const char* path);
@@ -123,9 +155,12 @@ struct PlatformOps {
   int (*DeleteFileA)(const char* path);
   // Full paths of the files matching `pattern`, whose last component may hold wildcards.
   std::vector<std::string> (*FindFilesA)(const char* pattern);
+  // The last write time (FILETIME as one number); 0 when it cannot be had.
+  std::uint64_t (*GetFileWriteTime)(const char* path);
 
   // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.
   int (*GetProcessWindowStationFlags)(std::uint32_t* flags);
+  int (*ProcessIdToSessionId)(std::uint32_t processId, std::uint32_t* session);
   // Setup API's non-interactive mode: a call that would ask the user fails instead. Looked up
   // at run time; 0 when the system lacks it.
   int (*SetupSetNonInteractiveMode)(int nonInteractive);

@@ -1,7 +1,8 @@
 #include "platform/windows_platform_ops.h"
 
 #include <windows.h>
-// setupapi.h and wincrypt.h need the types of windows.h first.
+// setupapi.h, sddl.h and wincrypt.h need the types of windows.h first.
+#include <sddl.h>
 #include <setupapi.h>
 #include <softpub.h>
 #include <wincrypt.h>
@@ -77,14 +78,21 @@ int DirectoryExistsOp(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-SystemHandle CreateMutexOp(const char* name) {
-  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
-  if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
-    // Created by a run under another account (SYSTEM from a deployment tool): its default
-    // security may grant others no more than waiting on it, which is all a run needs.
-    mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, name);
-  }
-  return mutex;
+SECURITY_ATTRIBUTES SecurityOf(SecurityDescriptor descriptor) {
+  SECURITY_ATTRIBUTES attributes;
+  std::memset(&attributes, 0, sizeof attributes);
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  return attributes;
+}
+
+SystemHandle CreateMutexOp(const char* name, SecurityDescriptor security) {
+  SECURITY_ATTRIBUTES attributes = SecurityOf(security);
+  return ::CreateMutexA(security != nullptr ? &attributes : nullptr, FALSE, name);
+}
+
+SystemHandle OpenMutexOp(std::uint32_t access, const char* name) {
+  return ::OpenMutexA(access, FALSE, name);
 }
 
 std::uint32_t WaitOp(SystemHandle handle) {
@@ -94,6 +102,86 @@ std::uint32_t WaitOp(SystemHandle handle) {
 int ReleaseMutexOp(SystemHandle handle) { return ::ReleaseMutex(static_cast<HANDLE>(handle)); }
 
 int CloseHandleOp(SystemHandle handle) { return ::CloseHandle(static_cast<HANDLE>(handle)); }
+
+SecurityDescriptor SecurityFromSddl(const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+void FreeSecurity(SecurityDescriptor descriptor) { ::LocalFree(descriptor); }
+
+// Vista's private namespaces, looked up rather than imported: XP's kernel32 has none of them,
+// and an import it lacks would keep the program from starting there at all.
+struct NamespaceFunctions {
+  using CreateBoundary = HANDLE(WINAPI*)(LPCSTR, ULONG);
+  using AddSid = BOOL(WINAPI*)(HANDLE*, PSID);
+  using DeleteBoundary = VOID(WINAPI*)(HANDLE);
+  using CreateNamespace = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCSTR);
+  using OpenNamespace = HANDLE(WINAPI*)(LPVOID, LPCSTR);
+  using CloseNamespace = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+  CreateBoundary createBoundary;
+  AddSid addSid;
+  DeleteBoundary deleteBoundary;
+  CreateNamespace createNamespace;
+  OpenNamespace openNamespace;
+  CloseNamespace closeNamespace;
+  bool complete() const {
+    return createBoundary && addSid && deleteBoundary && createNamespace && openNamespace &&
+           closeNamespace;
+  }
+};
+
+template <typename Fn>
+Fn Kernel32Function(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
+}
+
+const NamespaceFunctions& Namespaces() {
+  static const NamespaceFunctions functions = {
+      Kernel32Function<NamespaceFunctions::CreateBoundary>("CreateBoundaryDescriptorA"),
+      Kernel32Function<NamespaceFunctions::AddSid>("AddSIDToBoundaryDescriptor"),
+      Kernel32Function<NamespaceFunctions::DeleteBoundary>("DeleteBoundaryDescriptor"),
+      Kernel32Function<NamespaceFunctions::CreateNamespace>("CreatePrivateNamespaceA"),
+      Kernel32Function<NamespaceFunctions::OpenNamespace>("OpenPrivateNamespaceA"),
+      Kernel32Function<NamespaceFunctions::CloseNamespace>("ClosePrivateNamespace"),
+  };
+  return functions;
+}
+
+int PrivateNamespacesAvailableOp() { return Namespaces().complete() ? 1 : 0; }
+
+SystemHandle CreateBoundaryOp(const char* name) { return Namespaces().createBoundary(name, 0); }
+
+int AddAdministratorsOp(SystemHandle* boundary) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size)) {
+    return 0;
+  }
+  return Namespaces().addSid(boundary, sid) ? 1 : 0;
+}
+
+void DeleteBoundaryOp(SystemHandle boundary) { Namespaces().deleteBoundary(boundary); }
+
+SystemHandle CreateNamespaceOp(SecurityDescriptor security, SystemHandle boundary,
+                               const char* alias) {
+  SECURITY_ATTRIBUTES attributes = SecurityOf(security);
+  return Namespaces().createNamespace(security != nullptr ? &attributes : nullptr, boundary, alias);
+}
+
+SystemHandle OpenNamespaceOp(SystemHandle boundary, const char* alias) {
+  return Namespaces().openNamespace(boundary, alias);
+}
+
+// Without the destroy flag: a run waiting in the namespace keeps it through its own handle.
+int CloseNamespaceOp(SystemHandle privateNamespace) {
+  return Namespaces().closeNamespace(privateNamespace, 0) ? 1 : 0;
+}
 
 std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
 
@@ -124,6 +212,24 @@ std::vector<std::string> FindFilesOp(const char* pattern) {
   } while (::FindNextFileA(search, &found));
   ::FindClose(search);
   return paths;
+}
+
+std::uint64_t FileWriteTime(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+    return 0;
+  }
+  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+int SessionOfProcess(std::uint32_t processId, std::uint32_t* session) {
+  DWORD id = 0;
+  if (!::ProcessIdToSessionId(processId, &id)) {
+    return 0;
+  }
+  *session = id;
+  return 1;
 }
 
 int WindowStationFlags(std::uint32_t* flags) {
@@ -221,6 +327,34 @@ void SignerUsages(const CERT_CONTEXT* signer, CatalogFacts* facts) {
   }
 }
 
+bool SignerIsCa(const CERT_CONTEXT* signer) {
+  const CERT_INFO* info = signer->pCertInfo;
+  if (const CERT_EXTENSION* extension =
+          ::CertFindExtension(szOID_BASIC_CONSTRAINTS2, info->cExtension, info->rgExtension)) {
+    CERT_BASIC_CONSTRAINTS2_INFO constraints;
+    DWORD size = sizeof constraints;
+    return ::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                               extension->Value.cbData, 0, &constraints, &size) &&
+           constraints.fCA;
+  }
+  // The older form of the extension, still met in old certificates.
+  if (const CERT_EXTENSION* extension =
+          ::CertFindExtension(szOID_BASIC_CONSTRAINTS, info->cExtension, info->rgExtension)) {
+    DWORD size = 0;
+    if (!::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS, extension->Value.pbData,
+                             extension->Value.cbData, 0, nullptr, &size)) {
+      return false;
+    }
+    std::vector<BYTE> buffer(size);
+    const auto* constraints = reinterpret_cast<const CERT_BASIC_CONSTRAINTS_INFO*>(buffer.data());
+    return ::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS, extension->Value.pbData,
+                               extension->Value.cbData, 0, buffer.data(), &size) &&
+           constraints->SubjectType.cbData > 0 &&
+           (constraints->SubjectType.pbData[0] & CERT_CA_SUBJECT_FLAG) != 0;
+  }
+  return false;
+}
+
 // Windows' own verdict on the file: signature, the content it covers, the time stamp and the
 // chain to a trusted root, without revocation checks or downloads (the machine may be
 // offline) and without any window.
@@ -241,7 +375,7 @@ std::uint32_t AuthenticodeVerdict(const char* path) {
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
   const LONG verdict = ::WinVerifyTrust(noWindow, &action, &data);
@@ -258,8 +392,9 @@ std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCerti
   std::memset(&chainPara, 0, sizeof chainPara);
   chainPara.cbSize = sizeof chainPara;
   const CERT_CHAIN_CONTEXT* built = nullptr;
+  // From the local caches only: an offline machine behind a dead proxy must not stall the run.
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer, nullptr, extraCertificates, &chainPara,
-                                 0, nullptr, &built)) {
+                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &built)) {
     return static_cast<std::uint32_t>(CERT_E_CHAINING);
   }
   const Chain chain(built);
@@ -332,6 +467,7 @@ void InspectCatalogOp(const char* path, CatalogFacts* facts) {
   facts->trustVerdict = AuthenticodeVerdict(path);
   facts->chainPolicyError = ChainPolicyError(signer.get(), certificates.get());
   SignerUsages(signer.get(), facts);
+  facts->signerIsCa = SignerIsCa(signer.get());
   facts->signerCertificate.assign(signer->pbCertEncoded,
                                   signer->pbCertEncoded + signer->cbCertEncoded);
 }
@@ -378,16 +514,28 @@ const PlatformOps kWindowsOps = {
     ReplaceFileOp,
     DirectoryExistsOp,
     CreateMutexOp,
+    OpenMutexOp,
     WaitOp,
     ReleaseMutexOp,
     CloseHandleOp,
+    SecurityFromSddl,
+    FreeSecurity,
+    PrivateNamespacesAvailableOp,
+    CreateBoundaryOp,
+    AddAdministratorsOp,
+    DeleteBoundaryOp,
+    CreateNamespaceOp,
+    OpenNamespaceOp,
+    CloseNamespaceOp,
     ProcessId,
     FileAttributes,
     SetFileAttributesOp,
     MoveFileOp,
     DeleteFileOp,
     FindFilesOp,
+    FileWriteTime,
     WindowStationFlags,
+    SessionOfProcess,
     NonInteractiveMode,
     InfVersionString,
     InspectCatalogOp,

@@ -28,6 +28,7 @@ const char kMsgInfNoEditNeeded[] = "Warning: mdmcpq.inf文件已存在，并可�
 const char kMsgInfCopied[] = "SUCC: mdmcpq.inf文件不存在，自动复制\n";
 const char kMsgDriverCopied[] = "SUCC: usbser.sys文件不存在，自动复制\n";
 const char kMsgDriverPresent[] = "Warning: usbser.sys文件已存在，无需复制\n";
+const char kMsgDriverCopyFailed[] = "FAIL: usbser.sys文件复制失败\n";
 const char kMsgRedirectionOffFailed[] = "FAIL:关闭文件重定向失败\n";
 const char kMsgRedirectionOffFailedWin8[] = "FAIL:关闭文件重定向失败\n\n";
 const char kMsgSystem32DriverCopied[] =

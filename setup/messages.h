@@ -25,6 +25,7 @@ extern const char kMsgInfNoEditNeeded[];
 extern const char kMsgInfCopied[];
 extern const char kMsgDriverCopied[];
 extern const char kMsgDriverPresent[];
+extern const char kMsgDriverCopyFailed[];
 extern const char kMsgRedirectionOffFailed[];
 extern const char kMsgRedirectionOffFailedWin8[];
 extern const char kMsgSystem32DriverCopied[];

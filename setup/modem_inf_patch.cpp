@@ -66,6 +66,13 @@ void RemoveStaleFiles(const char* path) {
   }
 }
 
+// The backup of the original, as a killed swap leaves it, under the name EditFilesFor gives it.
+bool IsBackupName(const std::string& name) {
+  const std::string suffix = ".bak";
+  return name.size() > suffix.size() &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) {
@@ -187,6 +194,28 @@ std::size_t FindModemPatchOffset(const unsigned char* data, std::size_t size) {
     from = at + 1;
   }
   return size;
+}
+
+void RestoreInterruptedEdit(const char* path) {
+  if (Exists(path)) {
+    return;
+  }
+  const std::string pattern = std::string(path) + kOwnFileMark + "*";
+  std::string newest;
+  std::uint64_t newestTime = 0;
+  for (const std::string& found : Platform().FindFilesA(pattern.c_str())) {
+    if (!IsBackupName(found)) {
+      continue;
+    }
+    const std::uint64_t written = Platform().GetFileWriteTime(found.c_str());
+    if (newest.empty() || written > newestTime) {
+      newest = found;
+      newestTime = written;
+    }
+  }
+  if (!newest.empty()) {
+    Platform().MoveFileA(newest.c_str(), path);
+  }
 }
 
 int PatchModemInf(const char* path) {

@@ -63,13 +63,16 @@ std::string ResolveCatalogName(const char* infPath) {
 }
 
 PublisherTrust DecidePublisherTrust(const CatalogFacts& facts) {
-  if (!facts.present || !facts.signedMessage || !facts.signatureValid || facts.trustVerdict != 0) {
+  if (!facts.present || !facts.signedMessage || !facts.signatureValid) {
     return PublisherTrust::kWarn;
   }
+  // Windows judges these by the hardware programme's own policy; the Authenticode verdict asks
+  // for the code-signing usage, which such a signer need not carry.
   if (HasUsage(facts, kHardwareProgrammeUsage)) {
     return PublisherTrust::kNothingToDo;
   }
-  if (facts.chainPolicyError != 0 ||
+  // Trusting a CA as a publisher would trust everything it ever signs.
+  if (facts.trustVerdict != 0 || facts.signerIsCa || facts.chainPolicyError != 0 ||
       !(facts.signerAllowsEveryUsage || HasUsage(facts, kCodeSigningUsage))) {
     return PublisherTrust::kWarn;
   }
@@ -77,7 +80,9 @@ PublisherTrust DecidePublisherTrust(const CatalogFacts& facts) {
 }
 
 void TrustPackagePublisher(const char* infPath) {
-  if (infPath[0] == '\0') {
+  // 32-bit XP (5.1) installs a driver signed outside the hardware programme only after its own
+  // unsigned-driver question, whoever the publisher: trusting one there changes nothing.
+  if (infPath[0] == '\0' || !IsWindowsVersionAtLeast(5, 2, 0)) {
     return;
   }
   const std::string name = ResolveCatalogName(infPath);

@@ -66,6 +66,9 @@ bool ExtendSource(char (&source)[kPathCapacity], const char* subPath) {
 }
 
 void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
+  // A run killed inside the swap left the original under its backup name: it goes back before
+  // the package's copy could take its place.
+  RestoreInterruptedEdit(row.patchTarget);
   if (ExtendSource(paths.infSourcePath, row.infSubPath) &&
       Platform().CopyFileA(paths.infSourcePath, row.infDestination, 1) != 0) {
     LogInfo(kMsgInfCopied);
@@ -77,7 +80,13 @@ void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
 void DeployDriver(const char* subPath, InstallPaths& paths) {
   const bool copied = ExtendSource(paths.sysSourcePath, subPath) &&
                       Platform().CopyFileA(paths.sysSourcePath, kSystem32Driver, 1) != 0;
-  LogInfo(copied ? kMsgDriverCopied : kMsgDriverPresent);
+  if (copied) {
+    LogInfo(kMsgDriverCopied);
+    return;
+  }
+  // Asked under the same redirection as the copy, so it looks where the copy went.
+  const bool present = Platform().GetFileAttributesA(kSystem32Driver) != kInvalidFileAttributes;
+  LogInfo(present ? kMsgDriverPresent : kMsgDriverCopyFailed);
 }
 
 // The only copies that replace what the system already has.

@@ -1,15 +1,22 @@
 #include "setup/unseen_prompts.h"
 
 #include "platform/platform_ops.h"
+#include "setup/windows_release.h"
 
-bool NeedsNonInteractiveSetup(int answered, std::uint32_t windowStationFlags) {
-  return answered == 0 || (windowStationFlags & kWindowStationVisible) == 0;
+bool NeedsNonInteractiveSetup(const ProcessStation& station) {
+  if (!station.stationAnswered || (station.stationFlags & kWindowStationVisible) == 0) {
+    return true;
+  }
+  return station.vistaOrLater && station.sessionAnswered && station.session == 0;
 }
 
 void AvoidUnseenPrompts() {
-  std::uint32_t flags = 0;
-  const int answered = Platform().GetProcessWindowStationFlags(&flags);
-  if (NeedsNonInteractiveSetup(answered, flags)) {
+  ProcessStation station{};
+  station.stationAnswered = Platform().GetProcessWindowStationFlags(&station.stationFlags) != 0;
+  station.sessionAnswered =
+      Platform().ProcessIdToSessionId(Platform().GetCurrentProcessId(), &station.session) != 0;
+  station.vistaOrLater = IsWindowsVersionAtLeast(6, 0, 0);
+  if (NeedsNonInteractiveSetup(station)) {
     Platform().SetupSetNonInteractiveMode(1);
   }
 }

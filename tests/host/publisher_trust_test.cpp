@@ -17,6 +17,18 @@ const Lines kAskArchitecture = {"GetModuleHandleA kernel32",
                                 "GetProcAddress kernel32 GetNativeSystemInfo",
                                 "GetNativeSystemInfo"};
 
+// The calls of the step itself, without the version questions that gate it.
+Lines TrustCalls(const Lines& calls) {
+  Lines kept;
+  for (const auto& call : calls) {
+    if (call.rfind("RtlGetVersion", 0) != 0 && call.rfind("GetModuleHandleW", 0) != 0 &&
+        call.rfind("GetProcAddress ntdll.dll", 0) != 0) {
+      kept.push_back(call);
+    }
+  }
+  return kept;
+}
+
 std::string Read(const std::string& key) {
   return std::string("ReadInfVersionString ") + kInf + " " + key;
 }
@@ -65,7 +77,7 @@ TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethi
   TrustPackagePublisher(kInf);
 
   const Lines lookups = {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")};
-  EXPECT_EQ(fake.calls, Join({kAskArchitecture, lookups, c.callsAfterLookup}));
+  EXPECT_EQ(TrustCalls(fake.calls), Join({kAskArchitecture, lookups, c.callsAfterLookup}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -123,6 +135,36 @@ INSTANTIATE_TEST_SUITE_P(
                   1,
                   {kInspect},
                   {}},
+        // Hardware-programme signers need not carry the code-signing usage, so the
+        // Authenticode policy may refuse them (CERT_E_WRONG_USAGE): Windows judges them itself.
+        TrustCase{"HardwareProgrammeSignerRefusedByTheCodeSigningPolicy",
+                  "qz_uart.cat",
+                  VerifiedExcept([](CatalogFacts& f) {
+                    f.signerUsages = {"1.3.6.1.4.1.311.10.3.5"};
+                    f.trustVerdict = 0x800B0110;
+                    f.chainPolicyError = 0x800B0110;
+                  }),
+                  0,
+                  1,
+                  {kInspect},
+                  {}},
+        TrustCase{"HardwareProgrammeSignerWithBadSignature",
+                  "qz_uart.cat",
+                  VerifiedExcept([](CatalogFacts& f) {
+                    f.signerUsages = {"1.3.6.1.4.1.311.10.3.5"};
+                    f.signatureValid = false;
+                  }),
+                  0,
+                  1,
+                  {kInspect},
+                  {kUnverified}},
+        TrustCase{"SignerIsCertificateAuthority",
+                  "qz_uart.cat",
+                  VerifiedExcept([](CatalogFacts& f) { f.signerIsCa = true; }),
+                  0,
+                  1,
+                  {kInspect},
+                  {kUnverified}},
         TrustCase{"SignerAlreadyTrusted",
                   "qz_uart.cat",
                   Verified(),
@@ -165,6 +207,46 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{
             "NameLeadingElsewhere", "..\\other\\qz_uart.cat", Verified(), 0, 1, {}, {kUnverified}}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// 32-bit XP (5.1) would ask about the driver whoever signed it: the step asks nothing there.
+struct VersionCase {
+  const char* name;
+  std::uint32_t major;
+  std::uint32_t minor;
+  bool steps;
+};
+
+class TrustByVersionTest : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(TrustByVersionTest, StepsOnlyFromVersion52) {
+  const VersionCase& c = GetParam();
+  FakePlatform fake;
+  fake.majorVersion = c.major;
+  fake.minorVersion = c.minor;
+  fake.nativeArchitecture = c.major == 5 && c.minor == 2 ? 9 : 0;
+  fake.infVersion["CatalogFile"] = "qz_uart.cat";
+  fake.catalog = Verified();
+  UseFakePlatform(fake);
+  RecordingLog log;
+
+  TrustPackagePublisher(kInf);
+
+  if (c.steps) {
+    EXPECT_EQ(TrustCalls(fake.calls).back(), "AddTrustedPublisher signer");
+    EXPECT_EQ(log.messages(), Gbk(Lines{kAdded}));
+  } else {
+    EXPECT_EQ(TrustCalls(fake.calls), Lines{});
+    EXPECT_EQ(log.messages(), Lines{});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, TrustByVersionTest,
+                         ::testing::Values(VersionCase{"Xp32", 5, 1, false},
+                                           VersionCase{"Windows2000", 5, 0, false},
+                                           VersionCase{"Xp64AndServer2003", 5, 2, true},
+                                           VersionCase{"Vista", 6, 0, true},
+                                           VersionCase{"Windows10", 10, 0, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 struct NameCase {
   const char* name;
@@ -226,32 +308,67 @@ TEST(ResolveCatalogNameTest, NameTooLongForTheBufferNamesNothing) {
   EXPECT_EQ(ResolveCatalogName(kInf), "");
 }
 
+// Where nobody can answer a prompt: the window station's flags, and from Vista on session 0.
 struct StationCase {
   const char* name;
-  std::optional<std::uint32_t> flags;
-  Lines calls;
+  ProcessStation station;
+  bool nonInteractive;
 };
 
-class AvoidUnseenPromptsTest : public ::testing::TestWithParam<StationCase> {};
+class NeedsNonInteractiveSetupTest : public ::testing::TestWithParam<StationCase> {};
 
-TEST_P(AvoidUnseenPromptsTest, NonInteractiveOnlyWhereNobodySees) {
+TEST_P(NeedsNonInteractiveSetupTest, UnseenStationsAndVistaSessionZero) {
+  EXPECT_EQ(NeedsNonInteractiveSetup(GetParam().station), GetParam().nonInteractive);
+}
+
+// {station answered, flags, session answered, session, Vista or later}
+INSTANTIATE_TEST_SUITE_P(
+    Stations, NeedsNonInteractiveSetupTest,
+    ::testing::Values(StationCase{"VisibleSession1", {true, 0x1, true, 1, true}, false},
+                      StationCase{"VisibleWithOtherBits", {true, 0x1001, true, 1, true}, false},
+                      StationCase{"VisibleSession0Vista", {true, 0x1, true, 0, true}, true},
+                      StationCase{"VisibleSession0Xp", {true, 0x1, true, 0, false}, false},
+                      StationCase{"VisibleSessionUnknown", {true, 0x1, false, 0, true}, false},
+                      StationCase{"InvisibleSession1", {true, 0x0, true, 1, true}, true},
+                      StationCase{"InvisibleXp", {true, 0x0, true, 0, false}, true},
+                      StationCase{"StationUnknown", {false, 0x1, true, 1, true}, true},
+                      StationCase{"StationUnknownXp", {false, 0x1, true, 0, false}, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct PromptCase {
+  const char* name;
+  std::optional<std::uint32_t> flags;
+  std::optional<std::uint32_t> session;
+  std::uint32_t major;
+  bool switched;
+};
+
+class AvoidUnseenPromptsTest : public ::testing::TestWithParam<PromptCase> {};
+
+TEST_P(AvoidUnseenPromptsTest, AsksTheStationAndTheSessionOfThisProcess) {
+  const PromptCase& c = GetParam();
   FakePlatform fake;
-  fake.windowStationFlags = GetParam().flags;
+  fake.windowStationFlags = c.flags;
+  fake.session = c.session;
+  fake.majorVersion = c.major;
+  fake.minorVersion = c.major == 5 ? 1 : 0;
+  fake.processId = 321;
   UseFakePlatform(fake);
   AvoidUnseenPrompts();
-  EXPECT_EQ(fake.calls, GetParam().calls);
+  const Lines asked = {"GetProcessWindowStationFlags", "GetCurrentProcessId",
+                       "ProcessIdToSessionId 321"};
+  EXPECT_EQ(TrustCalls(fake.calls),
+            c.switched ? Join({asked, {"SetupSetNonInteractiveMode 1"}}) : asked);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Stations, AvoidUnseenPromptsTest,
-    ::testing::Values(
-        StationCase{"Visible", 0x1u, {"GetProcessWindowStationFlags"}},
-        StationCase{"VisibleWithOtherBits", 0x1001u, {"GetProcessWindowStationFlags"}},
-        StationCase{
-            "Invisible", 0x0u, {"GetProcessWindowStationFlags", "SetupSetNonInteractiveMode 1"}},
-        StationCase{"CannotBeTold",
-                    std::nullopt,
-                    {"GetProcessWindowStationFlags", "SetupSetNonInteractiveMode 1"}}),
+    Prompts, AvoidUnseenPromptsTest,
+    ::testing::Values(PromptCase{"Visible", 0x1u, 1u, 10, false},
+                      PromptCase{"Invisible", 0x0u, 1u, 10, true},
+                      PromptCase{"CannotBeTold", std::nullopt, 1u, 10, true},
+                      PromptCase{"ServiceSessionOnWindows10", 0x1u, 0u, 10, true},
+                      PromptCase{"ConsoleSessionOnXp", 0x1u, 0u, 5, false},
+                      PromptCase{"SessionCannotBeTold", 0x1u, std::nullopt, 10, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "tests/host/test_support.h"
 
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 const char kLogFolder[] = "C:\\QZ\\logs";
 const char kLogFile[] = "C:\\QZ\\logs\\QZ_Orvo_Driver_Log.txt";
 const char kSystemInf[] = "C:\\Windows\\inf\\mdmcpq.inf";
+const char kSystemDriver[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
 
 const Lines kBanner = {"INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \n",
                        "当前驱动版本：V1.2.0 \n", "INFO: 获取当前操作系统： \n"};
@@ -53,6 +55,7 @@ TEST_F(RunDriverSetupTest, SystemThatHasEverythingWritesTheFourteenRecords) {
   const std::u16string edited = u"[FakeModemCopyFileSection]\r\n;usbser.sys\r\n";
   WriteBytes(scratch_.path() / kSystemInf,
              std::string(reinterpret_cast<const char*>(edited.data()), edited.size() * 2));
+  WriteBytes(scratch_.path() / kSystemDriver, "system's own");
   fake_.copyAnswer = 0;
   fake_.setupCopyAnswer = 0;
   fake_.setupCopyError = 80;
@@ -120,19 +123,23 @@ TEST_F(RunDriverSetupTest, NoDriverFilesStillReportsEverythingAndClosesTheLog) {
 
 TEST_F(RunDriverSetupTest, MissingLogsFolderDoesNothingAndExitsWithOne) {
   fs::remove(scratch_.path() / kLogFolder);
+  fake_.hasPrivateNamespaces = false;
   EXPECT_EQ(DriverSetupMain(), 1);
   EXPECT_EQ(fake_.calls,
-            (Lines{"CreateMutexA Global\\QZ_DriverSetup_Run", "WaitForSingleObject mutex",
-                   "GetModuleFileNameA null capacity=260", "DirectoryExists C:\\QZ\\logs",
-                   "ReleaseMutex mutex", "CloseHandle mutex"}));
+            (Lines{"PrivateNamespacesAvailable",
+                   "CreateMutexA Global\\QZ_DriverSetup_Run security=default",
+                   "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
+                   "DirectoryExists C:\\QZ\\logs", "ReleaseMutex mutex", "CloseHandle mutex"}));
   EXPECT_EQ(scratch_.Files(), Lines{});
   EXPECT_FALSE(spdlog::get("driver_install_info"));
 }
 
 TEST_F(RunDriverSetupTest, UnusableProgramPathDoesNothingAndExitsWithOne) {
   fake_.modulePath = "QZ_DriverSetup.exe";
+  fake_.hasPrivateNamespaces = false;
   EXPECT_EQ(DriverSetupMain(), 1);
-  EXPECT_EQ(fake_.calls, (Lines{"CreateMutexA Global\\QZ_DriverSetup_Run",
+  EXPECT_EQ(fake_.calls, (Lines{"PrivateNamespacesAvailable",
+                                "CreateMutexA Global\\QZ_DriverSetup_Run security=default",
                                 "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
                                 "ReleaseMutex mutex", "CloseHandle mutex"}));
 }
@@ -141,8 +148,7 @@ TEST_F(RunDriverSetupTest, UnusableProgramPathDoesNothingAndExitsWithOne) {
 // log file is closed, so a waiting run's records follow this run's closing records.
 struct LockCase {
   const char* name;
-  bool createFails;
-  std::uint32_t waitAnswer;
+  std::function<void(FakePlatform&)> script;
   bool owned;
   Lines lockCallsBefore;
   Lines lockCallsAfter;
@@ -150,10 +156,30 @@ struct LockCase {
 
 class RunLockTest : public RunDriverSetupTest, public ::testing::WithParamInterface<LockCase> {};
 
+bool IsLockCall(const std::string& call) {
+  static const char* const kLockCalls[] = {"PrivateNamespacesAvailable",
+                                           "SecurityDescriptorFromSddl",
+                                           "FreeSecurityDescriptor",
+                                           "CreateBoundaryDescriptorA",
+                                           "AddAdministratorsToBoundary",
+                                           "DeleteBoundaryDescriptor",
+                                           "CreatePrivateNamespaceA",
+                                           "OpenPrivateNamespaceA",
+                                           "ClosePrivateNamespace",
+                                           "CreateMutexA",
+                                           "OpenMutexA",
+                                           "WaitForSingleObject",
+                                           "ReleaseMutex",
+                                           "CloseHandle"};
+  for (const char* prefix : kLockCalls) {
+    if (call.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
 TEST_P(RunLockTest, LockSpansTheWholeRunAndLog) {
   const LockCase& c = GetParam();
-  fake_.mutexCreateFails = c.createFails;
-  fake_.waitAnswer = c.waitAnswer;
+  c.script(fake_);
   bool logExistedAtWait = true;
   fake_.onWait = [&] { logExistedAtWait = fs::exists(scratch_.path() / kLogFile); };
   std::string logAtRelease;
@@ -168,46 +194,169 @@ TEST_P(RunLockTest, LockSpansTheWholeRunAndLog) {
   EXPECT_EQ(calls[c.lockCallsBefore.size()], "GetModuleFileNameA null capacity=260");
   EXPECT_EQ(Lines(calls.end() - static_cast<long>(c.lockCallsAfter.size()), calls.end()),
             c.lockCallsAfter);
-  Lines lockCalls;
-  for (const auto& call : calls) {
-    if (call.find("Mutex") != std::string::npos || call.find(" mutex") != std::string::npos) {
-      lockCalls.push_back(call);
-    }
-  }
-  EXPECT_EQ(lockCalls, Join({c.lockCallsBefore, c.lockCallsAfter}));
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(), IsLockCall),
+            std::count_if(c.lockCallsBefore.begin(), c.lockCallsBefore.end(), IsLockCall) +
+                std::count_if(c.lockCallsAfter.begin(), c.lockCallsAfter.end(), IsLockCall));
   const Lines messages = LoggedMessages();
-  EXPECT_EQ(messages, Gbk(kFreshRun));
+  EXPECT_EQ(messages, Gbk(kFreshRun)) << "the lock changed what the log says";
   if (c.owned) {
     EXPECT_FALSE(logExistedAtWait) << "waited after the log was opened";
     EXPECT_EQ(LogMessages(logAtRelease), messages) << "released before the log was closed";
   }
+  EXPECT_EQ(fake_.openHandles, 0) << "a handle or descriptor was left open";
 }
 
-const Lines kCreateAndWait = {"CreateMutexA Global\\QZ_DriverSetup_Run",
-                              "WaitForSingleObject mutex"};
+const std::string kSddl = "D:(A;;GA;;;SY)(A;;GA;;;BA)";
+const std::string kGlobalName = "Global\\QZ_DriverSetup_Run";
+const std::string kPrivateName = "QZ_DriverSetup\\QZ_DriverSetup_Run";
+const Lines kNamespaceStart = {"PrivateNamespacesAvailable", "SecurityDescriptorFromSddl " + kSddl,
+                               "CreateBoundaryDescriptorA QZ_DriverSetup_Boundary",
+                               "AddAdministratorsToBoundary boundary"};
+const std::string kCreateNamespace =
+    "CreatePrivateNamespaceA QZ_DriverSetup boundary=boundary security=" + kSddl;
+const std::string kOpenNamespace = "OpenPrivateNamespaceA QZ_DriverSetup boundary=boundary";
+const Lines kMutexInNamespace = {"DeleteBoundaryDescriptor boundary",
+                                 "CreateMutexA " + kPrivateName + " security=" + kSddl,
+                                 "FreeSecurityDescriptor " + kSddl, "WaitForSingleObject mutex"};
+const Lines kNoMutex = {"DeleteBoundaryDescriptor boundary", "FreeSecurityDescriptor " + kSddl};
+const Lines kReleaseInNamespace = {"ReleaseMutex mutex", "CloseHandle mutex",
+                                   "ClosePrivateNamespace namespace"};
+const Lines kGlobalMutex = {"PrivateNamespacesAvailable",
+                            "CreateMutexA " + kGlobalName + " security=default"};
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, RunLockTest,
     ::testing::Values(
-        LockCase{"Taken",
-                 false,
-                 kWaitObject0,
+        LockCase{"NamespaceCreated", [](FakePlatform&) {}, true,
+                 Join({kNamespaceStart, {kCreateNamespace}, kMutexInNamespace}),
+                 kReleaseInNamespace},
+        // Another run holds the namespace: it is opened, and the mutex in it waited for.
+        LockCase{"NamespaceOpened",
+                 [](FakePlatform& f) { f.namespaceCreateErrors = {kErrorAlreadyExists}; }, true,
+                 Join({kNamespaceStart,
+                       {kCreateNamespace, "GetLastError", kOpenNamespace},
+                       kMutexInNamespace}),
+                 kReleaseInNamespace},
+        // Its last holder closed it between this run's create and open: created afresh.
+        LockCase{"NamespaceVanishedInBetween",
+                 [](FakePlatform& f) {
+                   f.namespaceCreateErrors = {kErrorAlreadyExists};
+                   f.namespaceOpenErrors = {kErrorFileNotFound};
+                 },
                  true,
-                 kCreateAndWait,
-                 {"ReleaseMutex mutex", "CloseHandle mutex"}},
+                 Join({kNamespaceStart,
+                       {kCreateNamespace, "GetLastError", kOpenNamespace, "GetLastError",
+                        kCreateNamespace},
+                       kMutexInNamespace}),
+                 kReleaseInNamespace},
+        // A token without Administrators may not enter the boundary: no lock, nothing logged.
+        LockCase{"NamespaceRefused",
+                 [](FakePlatform& f) { f.namespaceCreateErrors = {kErrorAccessDenied}; },
+                 false,
+                 Join({kNamespaceStart, {kCreateNamespace, "GetLastError"}, kNoMutex}),
+                 {}},
+        LockCase{"NamespaceOpeningRefused",
+                 [](FakePlatform& f) {
+                   f.namespaceCreateErrors = {kErrorAlreadyExists};
+                   f.namespaceOpenErrors = {kErrorAccessDenied};
+                 },
+                 false,
+                 Join({kNamespaceStart,
+                       {kCreateNamespace, "GetLastError", kOpenNamespace, "GetLastError"},
+                       kNoMutex}),
+                 {}},
+        LockCase{"NamespaceKeepsVanishing",
+                 [](FakePlatform& f) {
+                   f.namespaceCreateErrors.assign(8, kErrorAlreadyExists);
+                   f.namespaceOpenErrors.assign(8, kErrorPathNotFound);
+                 },
+                 false,
+                 [] {
+                   Lines calls = kNamespaceStart;
+                   for (int i = 0; i < 8; ++i) {
+                     calls =
+                         Join({calls,
+                               {kCreateNamespace, "GetLastError", kOpenNamespace, "GetLastError"}});
+                   }
+                   return Join({calls, kNoMutex});
+                 }(),
+                 {}},
+        // The namespace was had but not the mutex in it: the namespace is let go at once.
+        LockCase{"MutexInNamespaceCannotBeHad",
+                 [](FakePlatform& f) {
+                   f.mutexCreateFails = true;
+                   f.mutexCreateError = 1450;
+                 },
+                 false,
+                 Join({kNamespaceStart,
+                       {kCreateNamespace, "DeleteBoundaryDescriptor boundary",
+                        "CreateMutexA " + kPrivateName + " security=" + kSddl, "GetLastError",
+                        "FreeSecurityDescriptor " + kSddl, "ClosePrivateNamespace namespace"}}),
+                 {}},
+        // Without its descriptor the namespace and the mutex get the account's default one.
+        LockCase{
+            "DescriptorRefused",
+            [](FakePlatform& f) { f.sddlRefused = true; },
+            true,
+            {"PrivateNamespacesAvailable", "SecurityDescriptorFromSddl " + kSddl,
+             "CreateBoundaryDescriptorA QZ_DriverSetup_Boundary",
+             "AddAdministratorsToBoundary boundary",
+             "CreatePrivateNamespaceA QZ_DriverSetup boundary=boundary security=default",
+             "DeleteBoundaryDescriptor boundary",
+             "CreateMutexA " + kPrivateName + " security=default", "WaitForSingleObject mutex"},
+            kReleaseInNamespace},
+        LockCase{"BoundaryFails",
+                 [](FakePlatform& f) { f.boundaryFails = true; },
+                 false,
+                 {"PrivateNamespacesAvailable", "SecurityDescriptorFromSddl " + kSddl,
+                  "CreateBoundaryDescriptorA QZ_DriverSetup_Boundary",
+                  "FreeSecurityDescriptor " + kSddl},
+                 {}},
         // The run that held it died: the lock is this run's now.
-        LockCase{"Abandoned",
+        LockCase{"Abandoned", [](FakePlatform& f) { f.waitAnswer = kWaitAbandoned; }, true,
+                 Join({kNamespaceStart, {kCreateNamespace}, kMutexInNamespace}),
+                 kReleaseInNamespace},
+        LockCase{"WaitFails",
+                 [](FakePlatform& f) { f.waitAnswer = kWaitFailed; },
                  false,
-                 kWaitAbandoned,
+                 Join({kNamespaceStart, {kCreateNamespace}, kMutexInNamespace}),
+                 {"CloseHandle mutex", "ClosePrivateNamespace namespace"}},
+        // XP: the machine-wide name, as earlier releases of the program used.
+        LockCase{"GlobalMutex",
+                 [](FakePlatform& f) { f.hasPrivateNamespaces = false; },
                  true,
-                 kCreateAndWait,
+                 Join({kGlobalMutex, {"WaitForSingleObject mutex"}}),
                  {"ReleaseMutex mutex", "CloseHandle mutex"}},
-        LockCase{"WaitFails", false, kWaitFailed, false, kCreateAndWait, {"CloseHandle mutex"}},
-        LockCase{"CannotBeCreated",
+        // Made by a run under another account whose descriptor lets others only wait on it.
+        LockCase{"GlobalMutexOfAnotherAccount",
+                 [](FakePlatform& f) {
+                   f.hasPrivateNamespaces = false;
+                   f.mutexCreateFails = true;
+                   f.mutexCreateError = kErrorAccessDenied;
+                 },
                  true,
-                 kWaitObject0,
+                 Join({kGlobalMutex,
+                       {"GetLastError", "OpenMutexA 0x100000 " + kGlobalName,
+                        "WaitForSingleObject mutex"}}),
+                 {"ReleaseMutex mutex", "CloseHandle mutex"}},
+        LockCase{"GlobalMutexCannotBeOpened",
+                 [](FakePlatform& f) {
+                   f.hasPrivateNamespaces = false;
+                   f.mutexCreateFails = true;
+                   f.mutexCreateError = kErrorAccessDenied;
+                   f.mutexOpenFails = true;
+                 },
                  false,
-                 {"CreateMutexA Global\\QZ_DriverSetup_Run"},
+                 Join({kGlobalMutex, {"GetLastError", "OpenMutexA 0x100000 " + kGlobalName}}),
+                 {}},
+        LockCase{"GlobalMutexCannotBeCreated",
+                 [](FakePlatform& f) {
+                   f.hasPrivateNamespaces = false;
+                   f.mutexCreateFails = true;
+                   f.mutexCreateError = 1450;
+                 },
+                 false,
+                 Join({kGlobalMutex, {"GetLastError"}}),
                  {}}),
     [](const auto& row) { return std::string(row.param.name); });
 

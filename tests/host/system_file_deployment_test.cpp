@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "setup/install_paths.h"
 #include "tests/host/test_support.h"
 
@@ -48,6 +51,7 @@ const std::string kInfCopied = "SUCC: mdmcpq.inf文件不存在，自动复制\n
 const std::string kInfEdited = "SUCC: mdmcpq.inf文件已存在，已编辑\n";
 const std::string kSysCopied = "SUCC: usbser.sys文件不存在，自动复制\n";
 const std::string kSysPresent = "Warning: usbser.sys文件已存在，无需复制\n";
+const std::string kSysCopyFailed = "FAIL: usbser.sys文件复制失败\n";
 const std::string kRedirectionFailed = "FAIL:关闭文件重定向失败\n";
 
 struct DeploymentCase {
@@ -66,11 +70,13 @@ std::string EditableInf() {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
+// A system that has both files; the scripted copies decide what each copy answers.
 class DeploySystemFilesTest : public ::testing::TestWithParam<DeploymentCase> {
  protected:
   void SetUp() override {
     WriteBytes(scratch_.path() / kInf, EditableInf());
     WriteBytes(scratch_.path() / kUpperInf, EditableInf());
+    WriteBytes(scratch_.path() / kSys32, "system's own");
   }
   ScratchFolder scratch_;
 };
@@ -275,8 +281,9 @@ TEST_P(RedirectionRefusedTest, SkipsTheDriverCopiesAndNeverSwitchesBack) {
 
   DeploySystemFiles(c.release, paths);
 
-  EXPECT_EQ(fake.calls, Join({kAskArchitecture,
-                              {Copy(c.infSubPath, kInf, 1), "Wow64EnableWow64FsRedirection 0"}}));
+  EXPECT_EQ(
+      DeploymentCalls(fake.calls),
+      Join({kAskArchitecture, {Copy(c.infSubPath, kInf, 1), "Wow64EnableWow64FsRedirection 0"}}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -308,7 +315,7 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
 
   DeploySystemFiles(2, paths);
 
-  EXPECT_EQ(fake.calls,
+  EXPECT_EQ(DeploymentCalls(fake.calls),
             Join({kAskArchitecture,
                   {"Wow64EnableWow64FsRedirection 0", "Wow64EnableWow64FsRedirection 1"}}));
   EXPECT_EQ(log.messages(),
@@ -322,8 +329,115 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
   ASSERT_TRUE(BuildInstallPaths(paths));
   fake.calls.clear();
   DeploySystemFiles(0, paths);
-  EXPECT_EQ(fake.calls[3], "CopyFileA " + folder + "\\Drivers\\xp\\mdmcpq.inf -> " + kUpperInf +
-                               " fail-if-exists=1");
+  EXPECT_EQ(
+      DeploymentCalls(fake.calls)[3],
+      "CopyFileA " + folder + "\\Drivers\\xp\\mdmcpq.inf -> " + kUpperInf + " fail-if-exists=1");
+}
+
+// A failed fail-if-exists copy is "already there" only when the destination is there, looked
+// at right away under the copy's own redirection.
+struct FailedCopyCase {
+  const char* name;
+  WindowsRelease release;
+  bool destinationExists;
+  Lines driverCalls;
+  std::string record;
+};
+
+class FailedDriverCopyTest : public ::testing::TestWithParam<FailedCopyCase> {};
+
+TEST_P(FailedDriverCopyTest, SaysPresentOnlyWhenTheDestinationIsThere) {
+  const FailedCopyCase& c = GetParam();
+  ScratchFolder scratch;
+  WriteBytes(scratch.path() / kInf, EditableInf());
+  if (c.destinationExists) WriteBytes(scratch.path() / kSys32, "system's own");
+  FakePlatform fake;
+  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake.copyAnswer = 0;
+  UseFakePlatform(fake);
+  InstallPaths paths;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  RecordingLog log;
+
+  DeploySystemFiles(c.release, paths);
+
+  const auto copy = std::find_if(fake.calls.begin(), fake.calls.end(), [](const std::string& call) {
+    return call.find("usbser.sys -> ") != std::string::npos;
+  });
+  ASSERT_NE(copy, fake.calls.end());
+  EXPECT_EQ(Lines(copy, fake.calls.end()), c.driverCalls);
+  EXPECT_EQ(log.messages().back(), Gbk(c.record));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Destinations, FailedDriverCopyTest,
+    ::testing::Values(FailedCopyCase{"Win10_64Missing",
+                                     5,
+                                     false,
+                                     {Copy("win10\\usbser.sys", kSys32, 1),
+                                      std::string("GetFileAttributesA ") + kSys32},
+                                     kSysCopyFailed},
+                      FailedCopyCase{"Win10_64Present",
+                                     5,
+                                     true,
+                                     {Copy("win10\\usbser.sys", kSys32, 1),
+                                      std::string("GetFileAttributesA ") + kSys32},
+                                     kSysPresent},
+                      FailedCopyCase{"Win81_64MissingLooksWithRedirectionOff",
+                                     4,
+                                     false,
+                                     {Copy("win8_64bit\\usbser.sys", kSys32, 1),
+                                      std::string("GetFileAttributesA ") + kSys32,
+                                      "Wow64EnableWow64FsRedirection 1"},
+                                     kSysCopyFailed},
+                      FailedCopyCase{"Win81_64PresentLooksWithRedirectionOff",
+                                     4,
+                                     true,
+                                     {Copy("win8_64bit\\usbser.sys", kSys32, 1),
+                                      std::string("GetFileAttributesA ") + kSys32,
+                                      "Wow64EnableWow64FsRedirection 1"},
+                                     kSysPresent}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// A run killed between ReplaceFile's move-aside and move-in left the system's file missing and
+// its original under a backup name: the original goes back before the package's copy, and is
+// then edited like any existing file.
+TEST(DeploySystemFilesInterruptedEditTest, OriginalGoesBackBeforeThePackageCopy) {
+  ScratchFolder scratch;
+  const std::string older = std::string(kInf) + ".qzpatch.77.bak";
+  const std::string newer = std::string(kInf) + ".qzpatch.88.bak";
+  const std::string original = EditableInf() + "original";
+  WriteBytes(scratch.path() / older, EditableInf() + "older");
+  WriteBytes(scratch.path() / newer, original);
+  WriteBytes(scratch.path() / (std::string(kInf) + ".qzpatch.88.tmp"), "half written");
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::filesystem::last_write_time(scratch.path() / older, now - std::chrono::hours(2));
+  std::filesystem::last_write_time(scratch.path() / newer, now - std::chrono::hours(1));
+  WriteBytes(scratch.path() / "C:\\QZ\\Drivers\\win10\\mdmcpq.inf", "package's copy");
+  FakePlatform fake;
+  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake.copyModelsFiles = true;
+  UseFakePlatform(fake);
+  InstallPaths paths;
+  ASSERT_TRUE(BuildInstallPaths(paths));
+  RecordingLog log;
+
+  DeploySystemFiles(5, paths);
+
+  const auto at = [&](const std::string& call) {
+    return std::find(fake.calls.begin(), fake.calls.end(), call) - fake.calls.begin();
+  };
+  EXPECT_LT(at("MoveFileA " + newer + " -> " + kInf), at(Copy("win10\\mdmcpq.inf", kInf, 1)));
+  const std::u16string editedText =
+      u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\n;usbser.sys,,,0x20\r\n";
+  const std::string edited =
+      std::string(reinterpret_cast<const char*>(editedText.data()), editedText.size() * 2) +
+      "original";
+  EXPECT_EQ(ReadBytes(scratch.path() / kInf), edited);
+  EXPECT_EQ(log.messages()[1], Gbk(kInfEdited));
+  for (const auto& name : scratch.Files()) {
+    EXPECT_EQ(name.find(".qzpatch."), std::string::npos) << name << " was left";
+  }
 }
 
 }  // namespace

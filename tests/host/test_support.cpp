@@ -37,6 +37,57 @@ std::vector<std::string> Gbk(const std::vector<std::string>& utf8) {
   return converted;
 }
 
+const std::vector<std::string>& AllProgramTextsUtf8() {
+  static const std::vector<std::string> kTexts = {
+      "INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \n",
+      "当前驱动版本：V1.2.0 \n",
+      "INFO: 获取当前操作系统： \n",
+      "..........\n",
+      "INFO: 安装 QZ_UsbToUartDriver 驱动 \n",
+      "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n",
+      "FAIL: QZ_UsbToUartDriver 驱动预安装失败！\n",
+      "INFO: 关闭日志\n",
+      "\n",
+      "FAIL: 无法打开mdmcpq.inf文件\n",
+      "FAIL: mdmcpq.inf 读取失败: file buf malloc fail!!!\n",
+      "FAIL: mdmcpq.inf 读取失败: file read len error!!!\n",
+      "FAIL: mdmcpq.inf 写入失败: file write error!!!\n",
+      "SUCC: mdmcpq.inf文件已存在，已编辑\n",
+      "Warning: mdmcpq.inf文件已存在，并可用，无需编辑\n",
+      "SUCC: mdmcpq.inf文件不存在，自动复制\n",
+      "SUCC: usbser.sys文件不存在，自动复制\n",
+      "Warning: usbser.sys文件已存在，无需复制\n",
+      "FAIL: usbser.sys文件复制失败\n",
+      "FAIL:关闭文件重定向失败\n",
+      "FAIL:关闭文件重定向失败\n\n",
+      "SUCC: Windows\\System32\\drivers\\usbser.sys文件复制成功\n",
+      "FAIL: Windows\\System32\\drivers\\usbser.sys文件复制失败\n",
+      "SUCC: Windows\\SysWOW64\\drivers\\usbser.sys文件复制成功\n",
+      "FAIL: Windows\\SysWOW64\\drivers\\usbser.sys文件复制失败\n",
+      "INFO: WindowsXP 32Bits System\n",
+      "INFO: WindowsXP 64Bits System \n",
+      "INFO: WindowsVISTA 32Bits System\n",
+      "INFO: WindowsVISTA 64Bits System \n",
+      "INFO: Windows7 32Bits System\n",
+      "INFO: Windows7 64Bits System \n",
+      "INFO: Windows8 32Bits System\n",
+      "INFO: Windows8 64Bits System \n",
+      "INFO: Windows8.1 32Bits System\n",
+      "INFO: Windows8.1 64Bits System \n",
+      "INFO: Windows10 32Bits System\n",
+      "INFO: Windows10 64Bits System \n",
+      "Warning: before winxp or windows server \n",
+      "SUCC: 正在调用驱动预安装函数…… \n",
+      "SUCC: 驱动预安装函数运行成功。\n",
+      "FAIL: 驱动预安装函数运行失败：",
+      "FAIL: 驱动已经存在。 \n",
+      "FAIL: 预安装失败 \n",
+      "INFO: 已将驱动发布者证书添加到受信任的发布者 \n",
+      "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n",
+  };
+  return kTexts;
+}
+
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> all;
   for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());

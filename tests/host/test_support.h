@@ -16,6 +16,10 @@
 std::string Gbk(const std::string& utf8);
 std::vector<std::string> Gbk(const std::vector<std::string>& utf8);
 
+// Every text the programs can write to the log, in UTF-8, written out here apart from the
+// program's own copies.
+const std::vector<std::string>& AllProgramTextsUtf8();
+
 // The lists one after another.
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
 
