@@ -37,6 +37,9 @@ INF_EDITED = "SUCC: mdmcpq.inf文件已存在，已编辑\n"
 INF_NO_EDIT = "Warning: mdmcpq.inf文件已存在，并可用，无需编辑\n"
 SYS_COPIED = "SUCC: usbser.sys文件不存在，自动复制\n"
 SYS_PRESENT = "Warning: usbser.sys文件已存在，无需复制\n"
+SYS_COPY_FAILED = "FAIL: usbser.sys文件复制失败\n"
+FRESH_WIN10_64 = BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED, SYS_COPIED] + HEADING + \
+    STAGED + CLOSING
 
 CASES = {}
 
@@ -318,6 +321,28 @@ def paired_starts_take_turns(ctx):
 
 
 @case("win64")
+def abandoned_lock_is_taken_and_let_go(ctx):
+    """The run that held the lock died: the next run takes it, runs whole and lets it go."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    folder = ctx.program_folder("abandoned_lock")
+    result = helper(ctx, "abandon", wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
+    check(result == ["0", "free"], "exit code and lock afterwards: %r" % result)
+    expect_messages(folder / LOG_NAME, FRESH_WIN10_64)
+
+
+@case("win64")
+def lock_made_by_another_account_is_waited_for(ctx):
+    """A lock whose descriptor grants this account only waiting: the run waits for it."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    folder = ctx.program_folder("squatted_lock")
+    result = helper(ctx, "squat", wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
+    check(result == ["waited", "0"], "the run did not wait for the lock: %r" % result)
+    expect_messages(folder / LOG_NAME, FRESH_WIN10_64)
+
+
+@case("win64")
 def patch_keeps_hidden_and_system_attributes(ctx):
     system_inf = system_inf_needing_the_edit(ctx)
     target = "C:\\windows\\inf\\mdmcpq.inf"
@@ -372,6 +397,24 @@ def held_open(ctx, share, record):
     check(system_inf.read_bytes() == before, "the held file changed")
     check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
     expect_messages(folder / LOG_NAME, one_run(record))
+
+
+@case("win64")
+def patch_puts_back_what_a_run_killed_mid_swap_left(ctx):
+    """Killed between ReplaceFile's move-aside and move-in: the path is empty and the original
+    sits under the backup name. The original goes back, is edited, and nothing is left."""
+    system_inf = system_inf_needing_the_edit(ctx)
+    original = system_inf.read_bytes()
+    system_inf.rename(system_inf.parent / "mdmcpq.inf.qzpatch.4000.bak")
+    (system_inf.parent / "mdmcpq.inf.qzpatch.4000.tmp").write_bytes(b"half written")
+    folder = ctx.program_folder("killed_mid_swap")
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    check(system_inf.read_bytes() == original.replace(
+        wine_env.utf16(SECTION)[2:] + "usbser.sys".encode("utf-16-le"),
+        wine_env.utf16(SECTION)[2:] + ";usbser.sys".encode("utf-16-le")),
+        "mdmcpq.inf is not the system's original, edited: %r" % system_inf.read_bytes())
+    expect_messages(folder / LOG_NAME, one_run(INF_EDITED))
+    check(own_leftovers(ctx.prefix) == [], "left %r" % own_leftovers(ctx.prefix))
 
 
 @case("win64")
@@ -437,7 +480,8 @@ def staging_error_read_before_the_first_record(ctx):
 
 
 def no_driver_files(ctx, name, empty_folder):
-    """Every copy fails; the failed INF copy still edits the system's file."""
+    """Every copy fails; the failed INF copy still edits the system's file, and the failed
+    driver copy is a failure, since no usbser.sys is there either."""
     ctx.prefix.set_version("win10")
     ctx.prefix.fresh_system()
     system_inf = ctx.prefix.windows / "inf" / "mdmcpq.inf"
@@ -447,7 +491,7 @@ def no_driver_files(ctx, name, empty_folder):
         (folder / "Drivers").mkdir()
     check(run_program(ctx, folder) == 0, "exit code is not 0")
     expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_EDITED,
-                                                 SYS_PRESENT] + HEADING + NOT_STAGED + CLOSING)
+                                                 SYS_COPY_FAILED] + HEADING + NOT_STAGED + CLOSING)
     check(not (ctx.prefix.syswow64_drivers() / "usbser.sys").exists(), "usbser.sys appeared")
 
 
@@ -459,6 +503,23 @@ def empty_drivers_folder(ctx):
 @case("win64")
 def missing_drivers_folder(ctx):
     no_driver_files(ctx, "missing_drivers", empty_folder=False)
+
+
+@case("win64")
+def driver_copy_into_a_missing_drivers_folder_is_a_failure(ctx):
+    """A fresh 64-bit prefix has no syswow64\\drivers: the copy fails and nothing is there."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    drivers = ctx.prefix.syswow64_drivers()
+    drivers.rmdir()
+    try:
+        folder = ctx.program_folder("no_drivers_folder")
+        check(run_program(ctx, folder) == 0, "exit code is not 0")
+        expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
+                                                     SYS_COPY_FAILED] + HEADING + STAGED + CLOSING)
+        check(not drivers.exists(), "the drivers folder was created")
+    finally:
+        drivers.mkdir(exist_ok=True)
 
 
 @case("win64")
@@ -506,7 +567,7 @@ def with_catalog(inf_text, entry):
     return inf_text.replace(b"DriverVer=", entry.encode("ascii") + b"\r\nDriverVer=", 1)
 
 
-def signed_package(ctx, name, authority, with_root=False):
+def signed_package(ctx, name, authority, with_root=False, by_ca=False):
     """A program folder whose INF names a catalog beside it, signed by `authority`."""
     folder = ctx.program_folder(name)
     drivers = folder / "Drivers"
@@ -514,7 +575,7 @@ def signed_package(ctx, name, authority, with_root=False):
         with_catalog(wine_env.DRIVER_INF, "CatalogFile=qz_uart.cat"))
     unsigned = ctx.scratch / (name + "_unsigned.cat")
     unsigned.write_bytes(catalog.unsigned_catalog())
-    authority.sign(unsigned, drivers / "qz_uart.cat", with_root)
+    authority.sign(unsigned, drivers / "qz_uart.cat", with_root, by_ca)
     return folder
 
 
@@ -573,6 +634,36 @@ def publisher_under_an_untrusted_root_is_not_trusted(ctx):
 @case("win64")
 def publisher_without_a_chain_to_any_root_is_not_trusted(ctx):
     untrusted_publisher(ctx, "no_chain", with_root=False)
+
+
+def publisher_under_a_trusted_root(ctx, name, usage, record, by_ca=False):
+    """A catalog chained to a root the machine trusts; only a code-signing leaf is trusted."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    authority = pki.Authority(ctx.scratch / ("pki_" + name), "QZ %s Test" % name, usage)
+    helper(ctx, "add-root", wine_env.windows_path(authority.ca_der))
+    before = trusted_publishers(ctx)
+    folder = signed_package(ctx, name, authority, by_ca=by_ca)
+    check(run_program(ctx, folder) == 0, "exit code is not 0")
+    expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
+                                                 SYS_COPIED] +
+                    staging_heading(record) + STAGED + CLOSING)
+    check(trusted_publishers(ctx) == before, "TrustedPublisher changed")
+
+
+@case("win64")
+def publisher_without_the_code_signing_usage_is_not_trusted(ctx):
+    publisher_under_a_trusted_root(ctx, "server_auth", "server_auth", CATALOG_UNVERIFIED)
+
+
+@case("win64")
+def hardware_programme_signer_is_left_to_windows(ctx):
+    publisher_under_a_trusted_root(ctx, "hardware", "hardware_programme", None)
+
+
+@case("win64")
+def certificate_authority_as_signer_is_not_trusted(ctx):
+    publisher_under_a_trusted_root(ctx, "ca_signer", "code_signing", CATALOG_UNVERIFIED, by_ca=True)
 
 
 @case("win64")

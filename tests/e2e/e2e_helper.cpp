@@ -6,6 +6,13 @@
 //                                    (none, read, readwrite); prints EXE's exit code
 //   e2e_helper unseen EXE            runs EXE on a window station nobody sees, as services
 //                                    and deployment tools do; prints its exit code
+//   e2e_helper abandon EXE           takes the run lock as the programs do and dies holding it
+//                                    (a thread of its own ends), runs EXE, then prints EXE's
+//                                    exit code and what the lock is: free, abandoned or held
+//   e2e_helper squat EXE             holds a run lock made as another account would make it
+//                                    (others may only wait on it), runs EXE, and prints
+//                                    "waited" when EXE was still waiting after 3 s, then EXE's
+//                                    exit code
 //   e2e_helper getattr FILE          prints the attribute bits in hex
 //   e2e_helper setattr FILE HEX
 //   e2e_helper catalog-name INF      the catalog name the program resolves for INF
@@ -13,6 +20,7 @@
 //   e2e_helper add-root DER          puts a certificate into the local machine's Root store
 #include <windows.h>
 // wincrypt.h needs the types of windows.h first.
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -25,6 +33,7 @@
 
 #include "platform/windows_platform_ops.h"
 #include "setup/publisher_trust.h"
+#include "setup/run_lock.h"
 
 namespace {
 
@@ -97,6 +106,50 @@ int Unseen(const char* exe) {
   return 0;
 }
 
+DWORD WINAPI TakeAndDie(LPVOID lock) {
+  *static_cast<RunLock*>(lock) = TakeRunLock();
+  return 0;
+}
+
+int Abandon(const char* exe) {
+  RunLock lock{};
+  HANDLE thread = CreateThread(nullptr, 0, TakeAndDie, &lock, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  if (lock.mutex == nullptr || !lock.owned) {
+    return 2;
+  }
+  const DWORD code = WaitForExit(Start(exe));
+  const DWORD state = WaitForSingleObject(static_cast<HANDLE>(lock.mutex), 0);
+  const char* name = state == WAIT_OBJECT_0    ? "free"
+                     : state == WAIT_ABANDONED ? "abandoned"
+                                               : "held";
+  std::printf("%lu %s\n", code, name);
+  return 0;
+}
+
+int Squat(const char* exe) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // Everyone may wait on it, nobody may do more: what a mutex made under another account
+  // grants an administrator at best.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:(A;;0x00100000;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return 2;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  HANDLE mutex = CreateMutexA(&attributes, TRUE, kRunMutexName);
+  LocalFree(descriptor);
+  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+    return 2;
+  }
+  HANDLE process = Start(exe);
+  const bool waited = WaitForSingleObject(process, 3000) == WAIT_TIMEOUT;
+  ReleaseMutex(mutex);
+  std::printf("%s %lu\n", waited ? "waited" : "did-not-wait", WaitForExit(process));
+  CloseHandle(mutex);
+  return 0;
+}
+
 int InspectCatalog(const char* path) {
   CatalogFacts facts;
   Platform().InspectCatalog(path, &facts);
@@ -147,6 +200,12 @@ int main(int argc, char** argv) {
     return SetFileAttributesA(argv[2], std::strtoul(argv[3], nullptr, 16)) ? 0 : 1;
   }
   SetPlatform(WindowsPlatformOps());
+  if (command == "abandon" && argc == 3) {
+    return Abandon(argv[2]);
+  }
+  if (command == "squat" && argc == 3) {
+    return Squat(argv[2]);
+  }
   if (command == "catalog-name" && argc == 3) {
     const std::string name = ResolveCatalogName(argv[2]);
     std::printf("%s\n", name.empty() ? "(none)" : name.c_str());

@@ -20,6 +20,18 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[server_auth]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[hardware_programme]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = 1.3.6.1.4.1.311.10.3.5
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 """
 
 
@@ -29,9 +41,11 @@ def _openssl(*arguments):
 
 
 class Authority:
-    """A CA and one code-signing certificate it issued, in `folder`."""
+    """A CA and one signing certificate it issued, in `folder`; `usage` names the signer's
+    extended key usage: code_signing, server_auth or hardware_programme (Windows Hardware
+    Driver Verification only)."""
 
-    def __init__(self, folder, name):
+    def __init__(self, folder, name, usage="code_signing"):
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
         self.config = self.folder / "openssl.cnf"
@@ -48,7 +62,7 @@ class Authority:
                  str(request), "-subj", "/CN=%s Publisher/O=QZ test" % name)
         _openssl("x509", "-req", "-in", str(request), "-CA", str(self.ca_pem), "-CAkey",
                  str(self.ca_key), "-CAcreateserial", "-out", str(self.signer_pem), "-days", "30",
-                 "-extfile", str(self.config), "-extensions", "code_signing")
+                 "-extfile", str(self.config), "-extensions", usage)
 
     def pkcs12(self, password):
         """The signer's key and chain as PKCS #12, and a file holding its password."""
@@ -67,14 +81,16 @@ class Authority:
                              text=True, timeout=60).stdout
         return out.strip().split("=", 1)[1].replace(":", "").upper()
 
-    def sign(self, unsigned, signed, with_root=False):
-        """Signs a file (a PE file or a catalog) with the signer's certificate, SHA-256. The
-        signature carries the signer's certificate, and the root's too when asked."""
-        certificates = self.signer_pem
-        if with_root:
+    def sign(self, unsigned, signed, with_root=False, by_ca=False):
+        """Signs a file (a PE file or a catalog) with the signer's certificate, SHA-256, or
+        with the CA's own when `by_ca`. The signature carries the signer's certificate, and
+        the root's too when asked."""
+        certificates, key = self.signer_pem, self.signer_key
+        if by_ca:
+            certificates, key = self.ca_pem, self.ca_key
+        elif with_root:
             certificates = self.folder / "chain.pem"
             certificates.write_bytes(self.signer_pem.read_bytes() + self.ca_pem.read_bytes())
-        subprocess.run(["osslsigncode", "sign", "-certs", str(certificates), "-key",
-                        str(self.signer_key), "-h", "sha256", "-in", str(unsigned), "-out",
-                        str(signed)], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
+        subprocess.run(["osslsigncode", "sign", "-certs", str(certificates), "-key", str(key),
+                        "-h", "sha256", "-in", str(unsigned), "-out", str(signed)], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
