@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "log/install_log.h"
-#include "setup/messages.h"
+#include "log/messages.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "log/install_log.h"
+#include "log/messages.h"
 #include "platform/platform_ops.h"
-#include "setup/messages.h"
 
 namespace {
 

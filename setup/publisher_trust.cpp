@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "log/install_log.h"
-#include "setup/messages.h"
+#include "log/messages.h"
 #include "setup/windows_release.h"
 
 namespace {

@@ -3,11 +3,10 @@
 #include <cstring>
 
 #include "log/install_log.h"
+#include "log/messages.h"
 #include "setup/driver_preinstall.h"
 #include "setup/install_paths.h"
-#include "setup/messages.h"
 #include "setup/publisher_trust.h"
-#include "setup/run_lock.h"
 #include "setup/system_file_deployment.h"
 #include "setup/unseen_prompts.h"
 #include "setup/windows_release.h"
@@ -17,12 +16,10 @@ int RunDriverSetup() {
   if (!BuildInstallPaths(paths)) {
     return kExitNoLog;
   }
-  auto log = CreateInstallLog(kInstallLoggerName, paths.logPath);
+  auto log = OpenRunLog(paths.logPath);
   if (!log) {
     return kExitNoLog;
   }
-  LogInfo(*log, kMsgLogOpened);
-  LogInfo(*log, kMsgDriverVersion);
   LogInfo(*log, kMsgDetectingSystem);
 
   const WindowsRelease release = DetectWindowsRelease();
@@ -39,15 +36,4 @@ int RunDriverSetup() {
   return kExitDone;
 }
 
-int DriverSetupMain() {
-  // Held until the log is closed, so the next run's records follow this run's whole.
-  const RunLock lock = TakeRunLock();
-  const int exitCode = RunDriverSetup();
-  if (exitCode == kExitDone) {
-    LogInfo(kMsgLogClosing);
-    LogInfo(kMsgFinalLineFeed);
-    CloseInstallLog();
-  }
-  ReleaseRunLock(lock);
-  return exitCode;
-}
+int DriverSetupMain() { return RunHoldingLock(RunDriverSetup); }

@@ -1,8 +1,8 @@
 #include "setup/system_file_deployment.h"
 
 #include "log/install_log.h"
+#include "log/messages.h"
 #include "platform/platform_ops.h"
-#include "setup/messages.h"
 #include "setup/modem_inf_patch.h"
 
 namespace {

@@ -33,7 +33,7 @@
 
 #include "platform/windows_platform_ops.h"
 #include "setup/publisher_trust.h"
-#include "setup/run_lock.h"
+#include "common/run_lock.h"
 
 namespace {
 

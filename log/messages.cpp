@@ -1,4 +1,4 @@
-#include "setup/messages.h"
+#include "log/messages.h"
 
 #include "qz_version.h"
 

@@ -1,4 +1,4 @@
-#include "setup/run_lock.h"
+#include "common/run_lock.h"
 
 const char kRunMutexName[] = "Global\\QZ_DriverSetup_Run";
 const char kRunNamespaceBoundary[] = "QZ_DriverSetup_Boundary";
