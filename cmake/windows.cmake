@@ -8,17 +8,26 @@ target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=',
 target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
 enable_language(RC)
-add_executable(QZ_DriverSetup WIN32
-  setup/main.cpp
-  platform/windows_platform_ops.cpp
-  platform/xp_startup_compat.cpp
-  res/QZ_DriverSetup.rc)
-set_source_files_properties(res/QZ_DriverSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${QZ_GENERATED}/QZ_DriverSetup.manifest;${QZ_GENERATED}/qz_version.h;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
-target_include_directories(QZ_DriverSetup PRIVATE ${QZ_GENERATED} ${PROJECT_SOURCE_DIR}/res)
-target_link_libraries(QZ_DriverSetup PRIVATE qz_logic setupapi crypt32 wintrust user32)
-target_link_options(QZ_DriverSetup PRIVATE -static -static-libgcc -static-libstdc++ -s)
-qz_warnings(QZ_DriverSetup)
+# One program of the bundle: its entry, its manifest (asking for `level`), the icon and version
+# resource, linked static and stripped.
+function(qz_program name entry description level)
+  set(QZ_MANIFEST_NAME QZ.${name})
+  set(QZ_MANIFEST_DESCRIPTION "${description}")
+  set(QZ_MANIFEST_LEVEL ${level})
+  set(QZ_MANIFEST_ARCHITECTURE x86)
+  configure_file(res/program.manifest.in ${QZ_GENERATED}/${name}.manifest @ONLY)
+  add_executable(${name} WIN32 ${entry} platform/windows_platform_ops.cpp
+                 platform/xp_startup_compat.cpp res/${name}.rc)
+  set_source_files_properties(res/${name}.rc PROPERTIES OBJECT_DEPENDS
+    "${QZ_GENERATED}/${name}.manifest;${QZ_GENERATED}/qz_version.h;${PROJECT_SOURCE_DIR}/res/program.rc;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
+  target_include_directories(${name} PRIVATE ${QZ_GENERATED} ${PROJECT_SOURCE_DIR}/res)
+  target_link_libraries(${name} PRIVATE qz_logic setupapi crypt32 wintrust user32)
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -s)
+  qz_warnings(${name})
+endfunction()
+
+qz_program(QZ_DriverSetup setup/main.cpp "QZ USB-to-UART driver setup" requireAdministrator)
+qz_program(QZ_DriverRemove remove/main.cpp "QZ USB-to-UART driver remover" requireAdministrator)
 
 if(QZ_RELEASE)
   include(cmake/release.cmake)
@@ -52,20 +61,23 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 # (another python3 may come first on PATH).
 find_program(QZ_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(QZ_EXE_CHECKS ${PROJECT_SOURCE_DIR}/tests/windows)
-add_test(NAME exe.xp_import_audit
-         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
-                 $<TARGET_FILE:QZ_DriverSetup> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+foreach(program IN ITEMS QZ_DriverSetup QZ_DriverRemove)
+  add_test(NAME exe.xp_import_audit.${program}
+           COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
+                   $<TARGET_FILE:${program}> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+  add_test(NAME exe.header_and_resources.${program}
+           COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py
+                   $<TARGET_FILE:${program}> --version ${PROJECT_VERSION} --unsigned)
+  set_tests_properties(exe.xp_import_audit.${program} exe.header_and_resources.${program}
+                       PROPERTIES TIMEOUT 60)
+endforeach()
 # The test variant links no XP start-up shim, so the audit must name its GetTickCount64.
 add_test(NAME exe.xp_import_audit_names_offenders
          COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
                  $<TARGET_FILE:qz_staging_error80> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
 set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES
   PASS_REGULAR_EXPRESSION "KERNEL32.dll!GetTickCount64 \\(Vista\\): newer than Windows XP SP3")
-add_test(NAME exe.header_and_resources
-         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py
-                 $<TARGET_FILE:QZ_DriverSetup> --version ${PROJECT_VERSION} --unsigned)
-set_tests_properties(exe.xp_import_audit exe.xp_import_audit_names_offenders
-                     exe.header_and_resources PROPERTIES TIMEOUT 60)
+set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES TIMEOUT 60)
 
 include(cmake/e2e.cmake)
 include(cmake/release_tests.cmake)

@@ -64,3 +64,12 @@ const char kMsgPreinstallFailed[] = "FAIL: 预安装失败 \n";
 const char kMsgPublisherTrusted[] = "INFO: 已将驱动发布者证书添加到受信任的发布者 \n";
 const char kMsgCatalogUnverified[] =
     "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n";
+
+// The remover.
+const char kMsgRemovingDriver[] = "INFO: 卸载 QZ_UsbToUartDriver 驱动 \n";
+const char kMsgPackageRemoved[] = "SUCC: 已删除驱动包 <name> \n";
+const char kMsgPackageRemovalFailed[] = "FAIL: 无法删除驱动包 <name>，错误码 <code> \n";
+const char kMsgNoPackageFound[] = "Warning: 未找到已安装的 QZ_UsbToUartDriver 驱动包 \n";
+const char kMsgPackageUnidentified[] = "FAIL: 缺少驱动安装信息文件，无法识别驱动包 \n";
+const char kMsgRemovalSucceeded[] = "SUCC: QZ_UsbToUartDriver 驱动卸载完成！\n";
+const char kMsgRemovalFailed[] = "FAIL: QZ_UsbToUartDriver 驱动卸载失败！\n";

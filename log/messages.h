@@ -1,6 +1,7 @@
 #pragma once
 
 // Every log text. They are compiled into GBK (code page 936) bytes, the encoding of the log.
+// "<name>" and "<code>" stand for what FillRecord puts in their place.
 
 // Run sequence and entry.
 extern const char kMsgLogOpened[];
@@ -56,3 +57,12 @@ extern const char kMsgPreinstallFailed[];
 // The package publisher's trust, before staging.
 extern const char kMsgPublisherTrusted[];
 extern const char kMsgCatalogUnverified[];
+
+// The remover.
+extern const char kMsgRemovingDriver[];
+extern const char kMsgPackageRemoved[];
+extern const char kMsgPackageRemovalFailed[];
+extern const char kMsgNoPackageFound[];
+extern const char kMsgPackageUnidentified[];
+extern const char kMsgRemovalSucceeded[];
+extern const char kMsgRemovalFailed[];

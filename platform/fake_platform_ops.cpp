@@ -515,17 +515,59 @@ int FakeSetupSetNonInteractiveMode(int nonInteractive) {
   return g_fake->hasNonInteractiveMode ? 1 : 0;
 }
 
+int Answer(const std::string& text, char* buffer, std::uint32_t capacity) {
+  if (text.size() >= capacity) {
+    return 0;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return 1;
+}
+
 int FakeReadInfVersionString(const char* infPath, const char* key, char* value,
                              std::uint32_t capacity) {
   if (Record(std::string("ReadInfVersionString ") + infPath + " " + key)) {
     return Fail(0);
   }
-  const auto entry = g_fake->infVersion.find(key);
-  if (entry == g_fake->infVersion.end() || entry->second.size() >= capacity) {
-    return 0;
+  const auto byPath = g_fake->infVersionByPath.find(infPath);
+  const auto& entries =
+      byPath != g_fake->infVersionByPath.end() ? byPath->second : g_fake->infVersion;
+  const auto entry = entries.find(key);
+  return entry == entries.end() ? 0 : Answer(entry->second, value, capacity);
+}
+
+int FakeQueryInfOriginalFileName(const char* infPath, char* name, std::uint32_t capacity) {
+  if (Record(std::string("QueryInfOriginalFileName ") + infPath) || !Exists(infPath)) {
+    return Fail(0);
   }
-  std::memcpy(value, entry->second.c_str(), entry->second.size() + 1);
-  return 1;
+  const auto entry = g_fake->originalNames.find(infPath);
+  if (entry != g_fake->originalNames.end()) {
+    return Answer(entry->second, name, capacity);
+  }
+  const char* cut = std::strrchr(infPath, '\\');
+  return Answer(cut == nullptr ? infPath : cut + 1, name, capacity);
+}
+
+int FakeSetupUninstallOEMInfA(const char* infFileName, std::uint32_t flags) {
+  if (Record(std::string("SetupUninstallOEMInfA ") + infFileName + " flags=" +
+             std::to_string(flags))) {
+    return Fail(0);
+  }
+  const auto entry = g_fake->uninstalls.find(infFileName);
+  const FakePlatform::Uninstall outcome =
+      entry != g_fake->uninstalls.end() ? entry->second : FakePlatform::Uninstall{1, 0, true};
+  if (outcome.deletes) {
+    unlink((g_fake->windowsDirectory + "\\inf\\" + infFileName).c_str());
+  }
+  g_fake->lastError = outcome.error;
+  return outcome.answer;
+}
+
+std::uint32_t FakeGetSystemWindowsDirectoryA(char* buffer, std::uint32_t capacity) {
+  if (Record("GetSystemWindowsDirectoryA") ||
+      Answer(g_fake->windowsDirectory, buffer, capacity) == 0) {
+    return Fail(0u);
+  }
+  return static_cast<std::uint32_t>(g_fake->windowsDirectory.size());
 }
 
 void FakeInspectCatalog(const char* path, CatalogFacts* facts) {
@@ -591,6 +633,9 @@ const PlatformOps kFakeOps = {
     FakeProcessIdToSessionId,
     FakeSetupSetNonInteractiveMode,
     FakeReadInfVersionString,
+    FakeQueryInfOriginalFileName,
+    FakeSetupUninstallOEMInfA,
+    FakeGetSystemWindowsDirectoryA,
     FakeInspectCatalog,
     FakeTrustedPublisherHas,
     FakeAddTrustedPublisher,

@@ -74,6 +74,20 @@ struct FakePlatform {
   bool hasNonInteractiveMode = true;
   // [Version] entries of the package INF by key; an INF the parser rejects has none.
   std::map<std::string, std::string> infVersion;
+  // [Version] entries of one INF by its path, asked before `infVersion`.
+  std::map<std::string, std::map<std::string, std::string>> infVersionByPath;
+  // Names INFs were staged from, by path; an INF with no entry reports its own file name (as
+  // Wine does), one that does not exist none.
+  std::map<std::string, std::string> originalNames;
+  std::string windowsDirectory = "C:\\Windows";
+  struct Uninstall {
+    int answer;
+    std::uint32_t error;
+    bool deletes;
+  };
+  // What SetupUninstallOEMInfA does by INF name; by default it deletes the real file
+  // `windowsDirectory`\inf\name and answers 1.
+  std::map<std::string, Uninstall> uninstalls;
   CatalogFacts catalog;
   int trustedPublisherHasAnswer = 0;
   int addTrustedPublisherAnswer = 1;

@@ -64,6 +64,7 @@ constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorProcNotFound = 127;
 
 // The one right a run needs on a mutex another account made: waiting on it (and releasing it).
 constexpr std::uint32_t kSynchronizeAccess = 0x00100000;
@@ -169,6 +170,14 @@ struct PlatformOps {
   // has no such key.
   int (*ReadInfVersionString)(const char* infPath, const char* key, char* value,
                               std::uint32_t capacity);
+  // SetupGetInfInformationA + SetupQueryInfOriginalFileInformationA: the name the INF in the
+  // system's INF folder was staged from. 0 when the Setup API cannot tell.
+  int (*QueryInfOriginalFileName)(const char* infPath, char* name, std::uint32_t capacity);
+  // SetupUninstallOEMInfA, looked up at run time: fails with 127 (ERROR_PROC_NOT_FOUND) where
+  // the system lacks it.
+  int (*SetupUninstallOEMInfA)(const char* infFileName, std::uint32_t flags);
+  // The system's Windows folder (not a terminal server user's own); its length, 0 on failure.
+  std::uint32_t (*GetSystemWindowsDirectoryA)(char* buffer, std::uint32_t capacity);
   // Decodes the catalog file, checks its signature and the signer's chain.
   void (*InspectCatalog)(const char* path, CatalogFacts* facts);
   // The local machine's TrustedPublisher store: 1 when it holds the certificate, 0 when not,

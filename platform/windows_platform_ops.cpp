@@ -268,6 +268,46 @@ int InfVersionString(const char* infPath, const char* key, char* value, std::uin
   return found ? 1 : 0;
 }
 
+int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
+  DWORD size = 0;
+  if (!::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &size)) {
+    return 0;
+  }
+  std::vector<BYTE> buffer(size);
+  auto* information = reinterpret_cast<SP_INF_INFORMATION*>(buffer.data());
+  if (!::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, size,
+                                 nullptr)) {
+    return 0;
+  }
+  SP_ORIGINAL_FILE_INFO_A original;
+  std::memset(&original, 0, sizeof original);
+  original.cbSize = sizeof original;
+  if (!::SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original) ||
+      std::strlen(original.OriginalInfName) >= capacity) {
+    return 0;
+  }
+  std::strcpy(name, original.OriginalInfName);
+  return 1;
+}
+
+// Looked up, not imported: an early XP setupapi.dll may lack it, and the import would keep the
+// program from starting at all.
+int UninstallOemInf(const char* infFileName, std::uint32_t flags) {
+  using Fn = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
+  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleA("setupapi.dll"), "SetupUninstallOEMInfA")));
+  if (fn == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return 0;
+  }
+  return fn(infFileName, flags, nullptr) ? 1 : 0;
+}
+
+std::uint32_t SystemWindowsDirectory(char* buffer, std::uint32_t capacity) {
+  const UINT length = ::GetSystemWindowsDirectoryA(buffer, capacity);
+  return length < capacity ? length : 0;
+}
+
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // A catalog lists hashes of a driver package's files; no real one comes near this.
 constexpr DWORD kLargestCatalog = 64u << 20;
@@ -538,6 +578,9 @@ const PlatformOps kWindowsOps = {
     SessionOfProcess,
     NonInteractiveMode,
     InfVersionString,
+    InfOriginalName,
+    UninstallOemInf,
+    SystemWindowsDirectory,
     InspectCatalogOp,
     TrustedPublisherHasOp,
     AddTrustedPublisherOp,

@@ -84,6 +84,13 @@ const std::vector<std::string>& AllProgramTextsUtf8() {
       "FAIL: 预安装失败 \n",
       "INFO: 已将驱动发布者证书添加到受信任的发布者 \n",
       "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n",
+      "INFO: 卸载 QZ_UsbToUartDriver 驱动 \n",
+      "SUCC: 已删除驱动包 <name> \n",
+      "FAIL: 无法删除驱动包 <name>，错误码 <code> \n",
+      "Warning: 未找到已安装的 QZ_UsbToUartDriver 驱动包 \n",
+      "FAIL: 缺少驱动安装信息文件，无法识别驱动包 \n",
+      "SUCC: QZ_UsbToUartDriver 驱动卸载完成！\n",
+      "FAIL: QZ_UsbToUartDriver 驱动卸载失败！\n",
   };
   return kTexts;
 }
