@@ -10,6 +10,7 @@ endif()
 
 set(QZ_E2E_SCRIPT ${PROJECT_SOURCE_DIR}/tests/e2e/e2e.py)
 set(QZ_E2E ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} --exe $<TARGET_FILE:QZ_DriverSetup>
+           --remove-exe $<TARGET_FILE:QZ_DriverRemove>
            --error80-exe $<TARGET_FILE:qz_staging_error80> --helper $<TARGET_FILE:qz_e2e_helper>
            --work ${PROJECT_BINARY_DIR}/e2e)
 

@@ -1,7 +1,9 @@
 // What the end-to-end runs need from inside Wine that no shell command gives: two instances
 // started together, a file held open while the program runs, and a file's attribute bits.
 //
-//   e2e_helper pair EXE              starts EXE twice at once; prints both exit codes
+//   e2e_helper pair EXE [EXE2]       starts EXE twice (or EXE and EXE2) at once; prints both
+//                                    exit codes
+//   e2e_helper stage INF             stages INF into the driver store; prints its name there
 //   e2e_helper hold FILE SHARE EXE   runs EXE while FILE is open for reading with SHARE
 //                                    (none, read, readwrite); prints EXE's exit code
 //   e2e_helper unseen EXE            runs EXE on a window station nobody sees, as services
@@ -21,6 +23,7 @@
 #include <windows.h>
 // wincrypt.h needs the types of windows.h first.
 #include <sddl.h>
+#include <setupapi.h>
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -61,9 +64,9 @@ DWORD WaitForExit(HANDLE process) {
   return code;
 }
 
-int Pair(const char* exe) {
+int Pair(const char* exe, const char* other) {
   HANDLE first = Start(exe);
-  HANDLE second = Start(exe);
+  HANDLE second = Start(other);
   const DWORD firstCode = WaitForExit(first);
   const DWORD secondCode = WaitForExit(second);
   std::printf("%lu %lu\n", firstCode, secondCode);
@@ -183,8 +186,18 @@ int AddRoot(const char* path) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "pair" && argc == 3) {
-    return Pair(argv[2]);
+  if (command == "pair" && (argc == 3 || argc == 4)) {
+    return Pair(argv[2], argv[argc - 1]);
+  }
+  if (command == "stage" && argc == 3) {
+    char name[MAX_PATH] = {};
+    char* component = nullptr;
+    if (!SetupCopyOEMInfA(argv[2], nullptr, SPOST_PATH, 0, name, MAX_PATH, nullptr, &component)) {
+      std::fprintf(stderr, "cannot stage %s: error %lu\n", argv[2], GetLastError());
+      return 1;
+    }
+    std::printf("%s\n", component);
+    return 0;
   }
   if (command == "hold" && argc == 5) {
     return Hold(argv[2], argv[3], argv[4]);
