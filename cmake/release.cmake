@@ -28,24 +28,32 @@ add_custom_target(qz_check_driver_package ALL
   COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip
   COMMAND ${QZ_CHECK_PACKAGE}
   COMMENT "Checking the driver package ${QZ_PACKAGE}" VERBATIM)
-add_dependencies(QZ_DriverSetup qz_check_driver_package)
+set(QZ_BUNDLE_PROGRAMS QZ_DriverSetup QZ_DriverRemove)
+foreach(program IN LISTS QZ_BUNDLE_PROGRAMS)
+  add_dependencies(${program} qz_check_driver_package)
+endforeach()
 
 set(QZ_BUNDLE ${PROJECT_BINARY_DIR}/bundle)
 configure_file(res/README.txt.in ${QZ_BUNDLE}/README.txt @ONLY NEWLINE_STYLE CRLF)
 find_program(QZ_OSSLSIGNCODE osslsigncode)
 # Always run: the signing settings come from the environment of the build, not of configure.
+set(QZ_STAGE_COMMANDS)
+set(QZ_BUNDLE_FILES)
+foreach(program IN LISTS QZ_BUNDLE_PROGRAMS)
+  list(APPEND QZ_STAGE_COMMANDS
+       COMMAND ${CMAKE_COMMAND} -DINPUT=$<TARGET_FILE:${program}>
+               -DOUTPUT=${QZ_BUNDLE}/${program}.exe -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE}
+               -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
+  list(APPEND QZ_BUNDLE_FILES ${QZ_BUNDLE}/${program}.exe)
+endforeach()
 add_custom_target(qz_bundle ALL
-  COMMAND ${CMAKE_COMMAND} -DINPUT=$<TARGET_FILE:QZ_DriverSetup>
-          -DOUTPUT=${QZ_BUNDLE}/QZ_DriverSetup.exe -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE}
-          -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake
-  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${QZ_BUNDLE}/SHA256SUMS
-          -DEXECUTABLE=${QZ_BUNDLE}/QZ_DriverSetup.exe -DREADME=${QZ_BUNDLE}/README.txt
-          -DPACKAGE=${QZ_PACKAGE} -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
-  DEPENDS QZ_DriverSetup qz_check_driver_package
-  COMMENT "Staging the executable and SHA256SUMS" VERBATIM)
+  ${QZ_STAGE_COMMANDS}
+  COMMAND ${CMAKE_COMMAND} -DBUNDLE=${QZ_BUNDLE} -DPACKAGE=${QZ_PACKAGE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
+  DEPENDS ${QZ_BUNDLE_PROGRAMS} qz_check_driver_package
+  COMMENT "Staging the executables and SHA256SUMS" VERBATIM)
 
-install(FILES ${QZ_BUNDLE}/QZ_DriverSetup.exe ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS
-        DESTINATION .)
+install(FILES ${QZ_BUNDLE_FILES} ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS DESTINATION .)
 install(DIRECTORY ${QZ_PACKAGE}/ DESTINATION Drivers)
 install(DIRECTORY DESTINATION logs)
 

@@ -1,15 +1,17 @@
-# Writes SHA256SUMS for the bundle: "hash  path" per shipped file, paths relative to the bundle's
+# Writes BUNDLE/SHA256SUMS: "hash  path" for every file staged in BUNDLE (the programs and the
+# read-me) and every file of the driver package under "Drivers/", paths relative to the bundle's
 # folder with "/", sorted, LF line ends (the form sha256sum -c reads).
-#   cmake -DOUTPUT=file -DEXECUTABLE=exe -DREADME=file -DPACKAGE=Drivers-folder -P write_checksums.cmake
+#   cmake -DBUNDLE=staging-folder -DPACKAGE=Drivers-folder -P write_checksums.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(entries)
-foreach(pair IN ITEMS "QZ_DriverSetup.exe|${EXECUTABLE}" "README.txt|${README}")
-  string(REPLACE "|" ";" pair "${pair}")
-  list(GET pair 0 shipped)
-  list(GET pair 1 source)
-  file(SHA256 "${source}" hash)
-  list(APPEND entries "${shipped}|${hash}")
+file(GLOB staged LIST_DIRECTORIES false RELATIVE "${BUNDLE}" "${BUNDLE}/*")
+foreach(relative IN LISTS staged)
+  if(relative STREQUAL "SHA256SUMS" OR relative MATCHES "\\.signing$")
+    continue()
+  endif()
+  file(SHA256 "${BUNDLE}/${relative}" hash)
+  list(APPEND entries "${relative}|${hash}")
 endforeach()
 file(GLOB_RECURSE package_files LIST_DIRECTORIES false RELATIVE "${PACKAGE}" "${PACKAGE}/*")
 foreach(relative IN LISTS package_files)
@@ -25,4 +27,4 @@ foreach(entry IN LISTS entries)
   list(GET entry 1 hash)
   string(APPEND text "${hash}  ${shipped}\n")
 endforeach()
-file(WRITE "${OUTPUT}" "${text}")
+file(WRITE "${BUNDLE}/SHA256SUMS" "${text}")

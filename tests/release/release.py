@@ -31,7 +31,7 @@ PER_RELEASE_FILES = ["xp/mdmcpq.inf", "xp/usbser.sys", "win7_32bit/mdmcpq.inf",
                      "win7_32bit/usbser.sys", "win7_64bit/32bits/mdmcpq.inf",
                      "win7_64bit/64bits/usbser.sys", "win8_64bit/mdmcpq.inf",
                      "win8_64bit/usbser.sys", "win10/mdmcpq.inf", "win10/usbser.sys"]
-NOT_SIGNED = "QZ_DriverSetup.exe is not signed"
+PROGRAMS = ["QZ_DriverSetup.exe", "QZ_DriverRemove.exe"]
 
 
 class Failure(Exception):
@@ -90,8 +90,8 @@ def check_executable(exe, version, signed):
 
 
 def expected_entries(top, package):
-    names = {top + "/", top + "/QZ_DriverSetup.exe", top + "/README.txt", top + "/SHA256SUMS",
-             top + "/logs/", top + "/Drivers/"}
+    names = {top + "/", top + "/README.txt", top + "/SHA256SUMS", top + "/logs/", top + "/Drivers/"}
+    names |= {top + "/" + program for program in PROGRAMS}
     for path in Path(package).rglob("*"):
         relative = path.relative_to(package).as_posix()
         names.add("%s/Drivers/%s%s" % (top, relative, "/" if path.is_dir() else ""))
@@ -120,7 +120,9 @@ def case_workflow(args):
     build = source / "build" / "release"
     code, output = run(["cmake", "--workflow", "--preset", "release"], source, clean_environment())
     check(code == 0, "the release workflow failed:\n" + output[-3000:])
-    check(output.count(NOT_SIGNED) == 1, "the build does not say once that it is unsigned")
+    for program in PROGRAMS:
+        check(output.count(program + " is not signed") == 1,
+              "the build does not say once that %s is unsigned" % program)
     top = bundle_name(args.version)
     check(zips_in(build) == [top + ".zip"], "zips made: %r" % zips_in(build))
     with zipfile.ZipFile(build / (top + ".zip")) as archive:
@@ -146,7 +148,8 @@ def case_workflow(args):
     check(readme.startswith(b"\xef\xbb\xbf") and b"\r\n" in readme and b"\n\n" not in readme,
           "README.txt is not UTF-8 with a byte-order mark and CR LF line ends")
     check(args.version.encode() in readme, "README.txt does not name the version")
-    check_executable(folder / "QZ_DriverSetup.exe", args.version, signed=False)
+    for program in PROGRAMS:
+        check_executable(folder / program, args.version, signed=False)
 
 
 def run_bundle_under_wine(args, folder):
@@ -215,16 +218,17 @@ def case_signed_bundle(args):
     signing = clean_environment(QZ_SIGN_PKCS12=bundle, QZ_SIGN_PASSWORD_FILE=password_file)
     code, output = run(["cmake", "--workflow", "--preset", "release"], copy, signing)
     check(code == 0, "the signed release failed:\n" + output[-3000:])
-    check(NOT_SIGNED not in output and password not in output, "the build output is wrong")
+    check("is not signed" not in output and password not in output, "the build output is wrong")
     name = bundle_name(args.version)
     unpacked = Path(args.work) / "signed_unpacked"
     unpack(build / (name + ".zip"), unpacked)
     folder = unpacked / name
-    exe = folder / "QZ_DriverSetup.exe"
-    code, output = run(["osslsigncode", "verify", "-CAfile", str(authority.ca_pem), "-in",
-                        str(exe)], copy, os.environ, timeout=120)
-    check(code == 0, "osslsigncode verify failed:\n" + output)
-    check_executable(exe, args.version, signed=True)
+    for program in PROGRAMS:
+        exe = folder / program
+        code, output = run(["osslsigncode", "verify", "-CAfile", str(authority.ca_pem), "-in",
+                            str(exe)], copy, os.environ, timeout=120)
+        check(code == 0, "osslsigncode verify of %s failed:\n%s" % (program, output))
+        check_executable(exe, args.version, signed=True)
     check_checksums(folder)
     run_bundle_under_wine(args, folder)
     for stored in build.rglob("*"):
