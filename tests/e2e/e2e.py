@@ -203,8 +203,13 @@ def missing_logs_folder(ctx):
     folder = ctx.program_folder("no_logs", logs=False)
     check(run_program(ctx, folder) == 1, "exit code is not 1")
     check(not (folder / "logs").exists(), "the logs folder was created")
-    check(sorted(p.name for p in folder.iterdir()) == ["Drivers", "QZ_DriverSetup.exe"],
+    check(sorted(p.name for p in folder.iterdir()) ==
+          ["Drivers", "QZ_DriverRemove.exe", "QZ_DriverSetup.exe"],
           "something was written beside the program")
+    check(run_program(ctx, folder, program=folder / "QZ_DriverRemove.exe") == 1,
+          "the remover's exit code is not 1")
+    check(not (folder / "logs").exists(), "the remover created the logs folder")
+    check(ctx.prefix.staged_infs() == staged_before, "the remover changed the driver store")
     check(not any(p.exists() for p in ctx.prefix.system_file_paths()),
           "a system file changed without a log")
     check(ctx.prefix.staged_infs() == staged_before, "the driver store changed without a log")
