@@ -1,4 +1,4 @@
-#include "setup/windows_release.h"
+#include "common/windows_release.h"
 
 #include <cstring>
 
@@ -75,4 +75,20 @@ int Is64BitWindows() {
   const std::uint16_t kAmd64 = 9;
   const std::uint16_t kIa64 = 6;
   return info.wProcessorArchitecture == kAmd64 || info.wProcessorArchitecture == kIa64 ? 1 : 0;
+}
+
+const char* NativeInfArchitecture() {
+  SystemInfo info;
+  std::memset(&info, 0, sizeof info);
+  QueryNativeSystemInfo(&info);
+  switch (info.wProcessorArchitecture) {
+    case 9:
+      return "amd64";
+    case 6:
+      return "ia64";
+    case 12:
+      return "arm64";
+    default:
+      return "x86";
+  }
 }

@@ -13,3 +13,6 @@ bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
 WindowsRelease DetectWindowsRelease();
 void QueryNativeSystemInfo(SystemInfo* info);
 int Is64BitWindows();
+
+// This machine's architecture as INF decorations name it: "x86", "amd64", "ia64" or "arm64".
+const char* NativeInfArchitecture();

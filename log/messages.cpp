@@ -65,6 +65,11 @@ const char kMsgPublisherTrusted[] = "INFO: 已将驱动发布者证书添加到�
 const char kMsgCatalogUnverified[] =
     "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n";
 
+// Devices that are already connected.
+const char kMsgDevicesInstalled[] = "INFO: 已为已连接的设备安装驱动 \n";
+const char kMsgDevicesNeedRestart[] = "Warning: 需要重新启动计算机才能完成设备安装 \n";
+const char kMsgDevicesInstallFailed[] = "FAIL: 为已连接的设备安装驱动失败，错误码 <code> \n";
+
 // The remover.
 const char kMsgRemovingDriver[] = "INFO: 卸载 QZ_UsbToUartDriver 驱动 \n";
 const char kMsgPackageRemoved[] = "SUCC: 已删除驱动包 <name> \n";

@@ -58,6 +58,11 @@ extern const char kMsgPreinstallFailed[];
 extern const char kMsgPublisherTrusted[];
 extern const char kMsgCatalogUnverified[];
 
+// Devices that are already connected.
+extern const char kMsgDevicesInstalled[];
+extern const char kMsgDevicesNeedRestart[];
+extern const char kMsgDevicesInstallFailed[];
+
 // The remover.
 extern const char kMsgRemovingDriver[];
 extern const char kMsgPackageRemoved[];

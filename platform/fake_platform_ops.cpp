@@ -535,6 +535,53 @@ int FakeReadInfVersionString(const char* infPath, const char* key, char* value,
   return entry == entries.end() ? 0 : Answer(entry->second, value, capacity);
 }
 
+int FakeReadInfSectionLines(const char* infPath, const char* section, std::vector<InfLine>* lines) {
+  if (Record(std::string("ReadInfSectionLines ") + infPath + " [" + section + "]")) {
+    return Fail(0);
+  }
+  const auto entry = g_fake->infSections.find(section);
+  if (entry == g_fake->infSections.end()) {
+    return 0;
+  }
+  *lines = entry->second;
+  return 1;
+}
+
+int FakeListPresentDevices(std::vector<PresentDeviceFacts>* devices) {
+  if (Record("ListPresentDevices") || g_fake->devicesCannotBeListed) {
+    return Fail(0);
+  }
+  *devices = g_fake->devices;
+  return 1;
+}
+
+int FakeUpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* infPath,
+                                           std::uint32_t flags, int* rebootRequired) {
+  if (Record(std::string("UpdateDriverForPlugAndPlayDevicesA ") + hardwareId + " " + infPath +
+             " flags=" + Hex(flags))) {
+    return Fail(0);
+  }
+  const auto entry = g_fake->driverUpdates.find(hardwareId);
+  const FakePlatform::DriverUpdate update = entry != g_fake->driverUpdates.end()
+                                                ? entry->second
+                                                : FakePlatform::DriverUpdate{1, 0, false};
+  *rebootRequired = update.reboot ? 1 : 0;
+  g_fake->lastError = update.error;
+  return update.answer;
+}
+
+int FakeRunProcessA(const char* application, const char* commandLine, std::uint32_t* exitCode) {
+  if (Record(std::string("RunProcessA ") + application + " | " + commandLine)) {
+    return Fail(0);
+  }
+  if (g_fake->processStartError) {
+    g_fake->lastError = *g_fake->processStartError;
+    return 0;
+  }
+  *exitCode = g_fake->processExitCode;
+  return 1;
+}
+
 int FakeQueryInfOriginalFileName(const char* infPath, char* name, std::uint32_t capacity) {
   if (Record(std::string("QueryInfOriginalFileName ") + infPath) || !Exists(infPath)) {
     return Fail(0);
@@ -548,8 +595,8 @@ int FakeQueryInfOriginalFileName(const char* infPath, char* name, std::uint32_t 
 }
 
 int FakeSetupUninstallOEMInfA(const char* infFileName, std::uint32_t flags) {
-  if (Record(std::string("SetupUninstallOEMInfA ") + infFileName + " flags=" +
-             std::to_string(flags))) {
+  if (Record(std::string("SetupUninstallOEMInfA ") + infFileName +
+             " flags=" + std::to_string(flags))) {
     return Fail(0);
   }
   const auto entry = g_fake->uninstalls.find(infFileName);
@@ -633,6 +680,10 @@ const PlatformOps kFakeOps = {
     FakeProcessIdToSessionId,
     FakeSetupSetNonInteractiveMode,
     FakeReadInfVersionString,
+    FakeReadInfSectionLines,
+    FakeListPresentDevices,
+    FakeUpdateDriverForPlugAndPlayDevicesA,
+    FakeRunProcessA,
     FakeQueryInfOriginalFileName,
     FakeSetupUninstallOEMInfA,
     FakeGetSystemWindowsDirectoryA,

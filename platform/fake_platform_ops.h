@@ -92,6 +92,21 @@ struct FakePlatform {
   int trustedPublisherHasAnswer = 0;
   int addTrustedPublisherAnswer = 1;
 
+  // Sections of the package INF as the Setup API's parser reads them.
+  std::map<std::string, std::vector<InfLine>> infSections;
+  std::vector<PresentDeviceFacts> devices;
+  bool devicesCannotBeListed = false;
+  struct DriverUpdate {
+    int answer;
+    std::uint32_t error;
+    bool reboot;
+  };
+  // What UpdateDriverForPlugAndPlayDevicesA answers by hardware ID; success by default.
+  std::map<std::string, DriverUpdate> driverUpdates;
+  // RunProcessA: the process's exit code, or the last error when it cannot be started.
+  std::uint32_t processExitCode = 0;
+  std::optional<std::uint32_t> processStartError;
+
   std::uint32_t processId = 4242;
   // Attribute bits of real files by path; a file with no entry has only the archive bit,
   // and whatever ReplaceFileA puts in place loses its bits, as on Windows and Wine.

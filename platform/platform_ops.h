@@ -102,6 +102,16 @@ struct CatalogFacts {
   std::vector<unsigned char> signerCertificate;  // DER
 };
 
+// One line of an INF section as the Setup API reads it: field 0 is the key (empty when the line
+// has none), then the values, %strkey% already resolved.
+using InfLine = std::vector<std::string>;
+
+// A device that is present now, as the device installer sees it.
+struct PresentDeviceFacts {
+  std::vector<std::string> hardwareIds;  // SPDRP_HARDWAREID
+  std::string infPath;                   // its driver key's InfPath; empty when it has no driver
+};
+
 // The Windows operations the logic uses. Integers stand for BOOL: non-zero is success.
 struct PlatformOps {
   std::uint32_t (*GetModuleFileNameA)(ModuleHandle module, char* buffer, std::uint32_t capacity);
@@ -170,6 +180,19 @@ struct PlatformOps {
   // has no such key.
   int (*ReadInfVersionString)(const char* infPath, const char* key, char* value,
                               std::uint32_t capacity);
+  // Every line of `section` of an INF, read with the Setup API's own parser. 0 when the INF is
+  // rejected or has no such section.
+  int (*ReadInfSectionLines)(const char* infPath, const char* section, std::vector<InfLine>* lines);
+  // SetupDiGetClassDevsA(DIGCF_ALLCLASSES | DIGCF_PRESENT) and, for each device, its hardware IDs
+  // and driver key. 0 when the devices cannot be listed.
+  int (*ListPresentDevices)(std::vector<PresentDeviceFacts>* devices);
+  // newdev.dll's UpdateDriverForPlugAndPlayDevicesA for no window, loaded on first use (its load
+  // failure is the call's). `rebootRequired` is set when Windows needs a restart to finish.
+  int (*UpdateDriverForPlugAndPlayDevicesA)(const char* hardwareId, const char* infPath,
+                                            std::uint32_t flags, int* rebootRequired);
+  // CreateProcessA with no window, then waits for it without a time limit. 0 when it cannot be
+  // started (the reason in the last error); else 1 with the process's exit code.
+  int (*RunProcessA)(const char* application, const char* commandLine, std::uint32_t* exitCode);
   // SetupGetInfInformationA + SetupQueryInfOriginalFileInformationA: the name the INF in the
   // system's INF folder was staged from. 0 when the Setup API cannot tell.
   int (*QueryInfOriginalFileName)(const char* infPath, char* name, std::uint32_t capacity);

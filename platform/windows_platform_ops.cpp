@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
 static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==
@@ -266,6 +268,135 @@ int InfVersionString(const char* infPath, const char* key, char* value, std::uin
                      ::SetupGetStringFieldA(&line, 1, value, capacity, nullptr);
   ::SetupCloseInfFile(inf);
   return found ? 1 : 0;
+}
+
+bool StringField(INFCONTEXT* line, DWORD index, std::string& field) {
+  DWORD needed = 0;
+  if (!::SetupGetStringFieldA(line, index, nullptr, 0, &needed) || needed == 0) {
+    return false;
+  }
+  std::vector<char> buffer(needed);
+  if (!::SetupGetStringFieldA(line, index, buffer.data(), needed, nullptr)) {
+    return false;
+  }
+  field.assign(buffer.data());
+  return true;
+}
+
+int InfSectionLines(const char* infPath, const char* section, std::vector<InfLine>* lines) {
+  HINF inf = ::SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
+  if (inf == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  lines->clear();
+  INFCONTEXT line;
+  bool more = ::SetupFindFirstLineA(inf, section, nullptr, &line) != FALSE;
+  const int found = more ? 1 : 0;
+  while (more) {
+    InfLine fields(1 + ::SetupGetFieldCount(&line));
+    for (DWORD i = 0; i < fields.size(); ++i) {
+      StringField(&line, i, fields[i]);
+    }
+    lines->push_back(std::move(fields));
+    more = ::SetupFindNextLine(&line, &line) != FALSE;
+  }
+  ::SetupCloseInfFile(inf);
+  return found;
+}
+
+std::vector<std::string> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  DWORD needed = 0;
+  ::SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed + 2, 0);  // room for the list's two terminators
+  std::vector<std::string> ids;
+  if (needed == 0 || !::SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr,
+                                                          buffer.data(), needed, nullptr)) {
+    return ids;
+  }
+  for (const char* id = reinterpret_cast<const char*>(buffer.data()); *id != '\0';
+       id += std::strlen(id) + 1) {
+    ids.emplace_back(id);
+  }
+  return ids;
+}
+
+std::string DriverInfPath(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  HKEY key = ::SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+  if (key == INVALID_HANDLE_VALUE) {
+    return std::string();  // no driver yet
+  }
+  char value[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH;
+  DWORD type = 0;
+  const bool read = ::RegQueryValueExA(key, "InfPath", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+                    type == REG_SZ;
+  ::RegCloseKey(key);
+  return read ? std::string(value) : std::string();
+}
+
+int PresentDevices(std::vector<PresentDeviceFacts>* devices) {
+  HDEVINFO set =
+      ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) {
+    return 0;
+  }
+  devices->clear();
+  SP_DEVINFO_DATA device;
+  std::memset(&device, 0, sizeof device);
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    devices->push_back({HardwareIds(set, &device), DriverInfPath(set, &device)});
+  }
+  ::SetupDiDestroyDeviceInfoList(set);
+  return 1;
+}
+
+// Loaded on first use, not imported: a run with no device to install for never loads it.
+int UpdateDriver(const char* hardwareId, const char* infPath, std::uint32_t flags,
+                 int* rebootRequired) {
+  using Fn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+  static HMODULE newdev = nullptr;
+  static Fn fn = nullptr;
+  if (fn == nullptr) {
+    newdev = newdev != nullptr ? newdev : ::LoadLibraryA("newdev.dll");
+    if (newdev == nullptr) {
+      return 0;
+    }
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA")));
+    if (fn == nullptr) {
+      return 0;
+    }
+  }
+  BOOL reboot = FALSE;
+  const BOOL done = fn(nullptr, hardwareId, infPath, flags, &reboot);
+  *rebootRequired = reboot ? 1 : 0;
+  return done ? 1 : 0;
+}
+
+int RunProcess(const char* application, const char* commandLine, std::uint32_t* exitCode) {
+  std::string line = commandLine;  // CreateProcessA may write into it
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!::CreateProcessA(application, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+    return 0;
+  }
+  ::CloseHandle(process.hThread);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const BOOL known = ::GetExitCodeProcess(process.hProcess, &code);
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(process.hProcess);
+  if (!known) {
+    ::SetLastError(error);
+    return 0;
+  }
+  *exitCode = code;
+  return 1;
 }
 
 int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
@@ -578,6 +709,10 @@ const PlatformOps kWindowsOps = {
     SessionOfProcess,
     NonInteractiveMode,
     InfVersionString,
+    InfSectionLines,
+    PresentDevices,
+    UpdateDriver,
+    RunProcess,
     InfOriginalName,
     UninstallOemInf,
     SystemWindowsDirectory,

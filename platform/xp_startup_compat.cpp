@@ -29,6 +29,10 @@ ULONGLONG WINAPI TickCount64() {
 }  // namespace
 
 extern "C" {
-// The import slot winpthreads calls through, under its decorated i686 name.
+// The import slot winpthreads calls through, under its i686 (decorated) or x64 name.
+#if defined(__i386__)
 TickCount64Fn qz_imp_GetTickCount64 __asm__("__imp__GetTickCount64@0") = TickCount64;
+#else
+TickCount64Fn qz_imp_GetTickCount64 __asm__("__imp_GetTickCount64") = TickCount64;
+#endif
 }

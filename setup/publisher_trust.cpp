@@ -3,30 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/windows_release.h"
 #include "log/install_log.h"
 #include "log/messages.h"
-#include "setup/windows_release.h"
 
 namespace {
 
 constexpr char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
 // Windows Hardware Driver Verification: the signer is Microsoft's hardware programme.
 constexpr char kHardwareProgrammeUsage[] = "1.3.6.1.4.1.311.10.3.5";
-
-const char* ArchitectureDecoratedKey() {
-  SystemInfo info{};
-  QueryNativeSystemInfo(&info);
-  switch (info.wProcessorArchitecture) {
-    case 9:
-      return "CatalogFile.NTamd64";
-    case 6:
-      return "CatalogFile.NTia64";
-    case 12:
-      return "CatalogFile.NTarm64";
-    default:
-      return "CatalogFile.NTx86";
-  }
-}
 
 bool HasUsage(const CatalogFacts& facts, const char* usage) {
   return std::find(facts.signerUsages.begin(), facts.signerUsages.end(), usage) !=
@@ -51,7 +36,8 @@ bool CatalogPathBeside(const char* infPath, const std::string& name, std::string
 }  // namespace
 
 std::string ResolveCatalogName(const char* infPath) {
-  const char* const keys[] = {ArchitectureDecoratedKey(), "CatalogFile.NT", "CatalogFile"};
+  const std::string decorated = std::string("CatalogFile.NT") + NativeInfArchitecture();
+  const char* const keys[] = {decorated.c_str(), "CatalogFile.NT", "CatalogFile"};
   for (const char* key : keys) {
     char value[kPathCapacity] = {};
     if (Platform().ReadInfVersionString(infPath, key, value, kPathCapacity) != 0 &&

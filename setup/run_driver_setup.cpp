@@ -2,14 +2,15 @@
 
 #include <cstring>
 
+#include "common/windows_release.h"
 #include "log/install_log.h"
 #include "log/messages.h"
 #include "setup/driver_preinstall.h"
 #include "setup/install_paths.h"
+#include "setup/present_devices.h"
 #include "setup/publisher_trust.h"
 #include "setup/system_file_deployment.h"
 #include "setup/unseen_prompts.h"
-#include "setup/windows_release.h"
 
 int RunDriverSetup() {
   InstallPaths paths;
@@ -32,6 +33,9 @@ int RunDriverSetup() {
   AvoidUnseenPrompts();
   TrustPackagePublisher(paths.driverInfPath);
   const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
+  if (staged == 1) {
+    InstallOnPresentDevices(paths.driverInfPath, stagedInfName);
+  }
   LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
   return kExitDone;
 }

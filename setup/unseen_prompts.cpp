@@ -1,7 +1,7 @@
 #include "setup/unseen_prompts.h"
 
+#include "common/windows_release.h"
 #include "platform/platform_ops.h"
-#include "setup/windows_release.h"
 
 bool NeedsNonInteractiveSetup(const ProcessStation& station) {
   if (!station.stationAnswered || (station.stationFlags & kWindowStationVisible) == 0) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "setup/windows_release.h"
+#include "common/windows_release.h"
 #include "tests/host/test_support.h"
 
 namespace {

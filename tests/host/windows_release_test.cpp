@@ -1,4 +1,4 @@
-#include "setup/windows_release.h"
+#include "common/windows_release.h"
 
 #include <gtest/gtest.h>
 

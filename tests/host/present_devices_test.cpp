@@ -1,0 +1,286 @@
+#include "setup/present_devices.h"
+
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+
+#include "device/device_install.h"
+#include "device/device_install_exit.h"
+#include "setup/run_driver_setup.h"
+#include "tests/host/test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+const char kPackageInf[] = "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf";
+const char kHelper[] = "C:\\QZ\\QZ_DeviceInstall64.exe";
+const std::string kOurId = "USB\\VID_1A86&PID_E0A1";
+const std::string kOurOtherId = "USB\\VID_1A86&PID_E0A2";
+const std::string kInstalled = "INFO: 已为已连接的设备安装驱动 \n";
+const std::string kRestart = "Warning: 需要重新启动计算机才能完成设备安装 \n";
+std::string InstallFailed(std::uint32_t code) {
+  return "FAIL: 为已连接的设备安装驱动失败，错误码 " + std::to_string(code) + " \n";
+}
+
+// [Manufacturer] lines: key, models section, decorations.
+struct ModelsCase {
+  const char* name;
+  std::vector<InfLine> manufacturer;
+  std::string architecture;
+  Lines sections;
+};
+
+class ModelsSectionsTest : public ::testing::TestWithParam<ModelsCase> {};
+
+TEST_P(ModelsSectionsTest, PicksTheSectionsWindowsReadsOnThisArchitecture) {
+  EXPECT_EQ(ModelsSections(GetParam().manufacturer, GetParam().architecture), GetParam().sections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Decorations, ModelsSectionsTest,
+    ::testing::Values(
+        ModelsCase{"X64Decorated", {{"QZ", "QZ", "NTx86", "NTamd64"}}, "amd64", {"QZ.NTamd64"}},
+        ModelsCase{"X86Decorated", {{"QZ", "QZ", "NTx86", "NTamd64"}}, "x86", {"QZ.NTx86"}},
+        ModelsCase{"DecorationLetterCaseAndVersions",
+                   {{"QZ", "QZ", "ntAMD64", "NTamd64.6.1", "NTx86"}},
+                   "amd64",
+                   {"QZ.ntAMD64", "QZ.NTamd64.6.1"}},
+        ModelsCase{
+            "PlainNtWhenNoArchitectureMatches", {{"QZ", "QZ", "NT", "NTx86"}}, "amd64", {"QZ.NT"}},
+        ModelsCase{"UndecoratedOnX86", {{"QZ", "QZ"}}, "x86", {"QZ"}},
+        // 64-bit Windows reads no undecorated models section.
+        ModelsCase{"UndecoratedNotOnX64", {{"QZ", "QZ"}}, "amd64", {}},
+        ModelsCase{"OtherArchitectureOnly", {{"QZ", "QZ", "NTia64"}}, "amd64", {}},
+        ModelsCase{"TwoManufacturers",
+                   {{"QZ", "QZ", "NTamd64"}, {"Partner", "Partner", "NTamd64"}},
+                   "amd64",
+                   {"QZ.NTamd64", "Partner.NTamd64"}},
+        ModelsCase{"LineWithoutSection", {{"QZ"}}, "x86", {}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(ModelIdsTest, EveryIdFromFieldTwoOnOnceEach) {
+  const std::vector<InfLine> lines = {
+      {"QZ USB to UART", "QZ_Uart", kOurId, "USB\\Class_02"},
+      {"QZ USB to UART B", "QZ_Uart", "usb\\vid_1a86&pid_e0a1", kOurOtherId},
+      {"No IDs", "QZ_Uart"},
+      {"Empty field", "QZ_Uart", "", kOurOtherId}};
+  EXPECT_EQ(ModelIds(lines), (Lines{kOurId, "USB\\Class_02", kOurOtherId}));
+}
+
+// Every ID through the exit code and back, and codes the helper never makes.
+TEST(DeviceInstallExitTest, ResultsSurviveTheExitCode) {
+  const std::vector<DeviceInstallResult> results = {
+      {false, false, false, 0},         {true, false, false, 0},
+      {true, true, false, 0},           {false, false, true, 5},
+      {true, true, true, 0xE0000235},   {false, false, true, 0xE000020B},
+      {false, false, true, 0x800B0109}, {false, false, true, 0xFFFF}};
+  for (const DeviceInstallResult& result : results) {
+    const DeviceInstallResult back = DecodeDeviceInstallExit(EncodeDeviceInstallExit(result));
+    EXPECT_EQ(back.installed, result.installed) << result.error;
+    EXPECT_EQ(back.rebootNeeded, result.rebootNeeded) << result.error;
+    EXPECT_EQ(back.failed, result.failed) << result.error;
+    EXPECT_EQ(back.error, result.error);
+  }
+  // A helper that died, or one that could not read its arguments.
+  for (const std::uint32_t code : {0xC0000005u, 87u, 0u, 1u}) {
+    const DeviceInstallResult died = DecodeDeviceInstallExit(code);
+    EXPECT_TRUE(died.failed && !died.installed && died.error == code) << code;
+  }
+}
+
+class PresentDevicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+    fake_.nativeArchitecture = 0;
+    fake_.infSections["Manufacturer"] = {{"%QZ%", "QZ", "NTx86", "NTamd64"}};
+    fake_.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId, kOurOtherId}};
+    fake_.infSections["QZ.NTamd64"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
+    UseFakePlatform(fake_);
+  }
+
+  Lines DeviceCalls() const {
+    Lines calls;
+    for (const auto& call : fake_.calls) {
+      if (call.rfind("UpdateDriverForPlugAndPlayDevicesA", 0) == 0 ||
+          call.rfind("RunProcessA", 0) == 0) {
+        calls.push_back(call);
+      }
+    }
+    return calls;
+  }
+
+  FakePlatform fake_;
+};
+
+std::string Update(const std::string& id) {
+  return "UpdateDriverForPlugAndPlayDevicesA " + id + " " + kPackageInf + " flags=0x4";
+}
+
+struct DeviceCase {
+  const char* name;
+  std::vector<PresentDeviceFacts> devices;
+  std::map<std::string, FakePlatform::DriverUpdate> updates;
+  Lines calls;
+  Lines records;
+};
+
+class DeviceTableTest : public PresentDevicesTest,
+                        public ::testing::WithParamInterface<DeviceCase> {};
+
+TEST_P(DeviceTableTest, InstallsOnlyWhereADeviceNeedsItAndSaysSo) {
+  const DeviceCase& c = GetParam();
+  fake_.devices = c.devices;
+  fake_.driverUpdates = c.updates;
+  RecordingLog log;
+
+  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+
+  EXPECT_EQ(DeviceCalls(), c.calls);
+  EXPECT_EQ(log.messages(), Gbk(c.records));
+}
+
+const PresentDeviceFacts kNoDriver = {{kOurId, "USB\\VID_1A86"}, ""};
+const PresentDeviceFacts kOnOurs = {{kOurId}, "OEM7.INF"};
+const PresentDeviceFacts kOnAnother = {{"USB\\VID_1A86&PID_E0A2&REV_0100", kOurOtherId},
+                                       "oem3.inf"};
+const PresentDeviceFacts kOtherDevice = {{"USB\\VID_0403&PID_6001"}, ""};
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, DeviceTableTest,
+    ::testing::Values(
+        DeviceCase{"NoDevice", {}, {}, {}, {}},
+        DeviceCase{"OtherDeviceOnly", {kOtherDevice}, {}, {}, {}},
+        DeviceCase{
+            "DeviceWithoutDriver", {kNoDriver, kOtherDevice}, {}, {Update(kOurId)}, {kInstalled}},
+        // Its driver key names the staged INF: it already runs this package.
+        DeviceCase{"DeviceOnOurStagedInf", {kOnOurs}, {}, {}, {}},
+        // Windows keeps a better-ranked driver: nothing was done, and nothing is said.
+        DeviceCase{"DeviceOnABetterDriver",
+                   {kOnAnother},
+                   {{kOurOtherId, {0, 259, false}}},
+                   {Update(kOurOtherId)},
+                   {}},
+        DeviceCase{"TwoDevicesOneId", {kNoDriver, kNoDriver}, {}, {Update(kOurId)}, {kInstalled}},
+        DeviceCase{"RestartNeeded",
+                   {kNoDriver},
+                   {{kOurId, {1, 0, true}}},
+                   {Update(kOurId)},
+                   {kInstalled, kRestart}},
+        DeviceCase{"InstallFails",
+                   {kNoDriver},
+                   {{kOurId, {0, 0xE0000247, false}}},
+                   {Update(kOurId)},
+                   {InstallFailed(0xE0000247)}},
+        // The first failure is the one reported; what did get installed is said too.
+        DeviceCase{"OneOfTwoFails",
+                   {kNoDriver, kOnAnother},
+                   {{kOurOtherId, {0, 5, false}}},
+                   {Update(kOurId), Update(kOurOtherId)},
+                   {kInstalled, InstallFailed(5)}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(PresentDevicesTest, NothingIsListedWithoutTheModelsOfThisArchitecture) {
+  fake_.infSections.erase("QZ.NTx86");
+  fake_.devices = {kNoDriver};
+  RecordingLog log;
+  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+  EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "ListPresentDevices"), 0);
+  EXPECT_EQ(log.messages(), Lines{});
+}
+
+// On 64-bit Windows the 64-bit helper does the install; the set-up program reads its exit code.
+struct HelperCase {
+  const char* name;
+  std::optional<std::uint32_t> startError;
+  std::uint32_t exitCode;
+  Lines records;
+};
+
+class DeviceHelperTest : public PresentDevicesTest,
+                         public ::testing::WithParamInterface<HelperCase> {};
+
+TEST_P(DeviceHelperTest, StartsTheHelperAndTurnsItsExitCodeIntoRecords) {
+  const HelperCase& c = GetParam();
+  fake_.nativeArchitecture = 9;
+  fake_.devices = {kNoDriver};
+  fake_.processStartError = c.startError;
+  fake_.processExitCode = c.exitCode;
+  RecordingLog log;
+
+  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+
+  EXPECT_EQ(DeviceCalls(), Lines{std::string("RunProcessA ") + kHelper + " | \"" + kHelper +
+                                 "\" \"" + kPackageInf + "\" \"oem7.inf\""});
+  EXPECT_EQ(log.messages(), Gbk(c.records));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExitCodes, DeviceHelperTest,
+    ::testing::Values(HelperCase{"Installed",
+                                 std::nullopt,
+                                 EncodeDeviceInstallExit({true, false, false, 0}),
+                                 {kInstalled}},
+                      HelperCase{"InstalledRestartNeeded",
+                                 std::nullopt,
+                                 EncodeDeviceInstallExit({true, true, false, 0}),
+                                 {kInstalled, kRestart}},
+                      HelperCase{"NothingToDo", std::nullopt, EncodeDeviceInstallExit({}), {}},
+                      HelperCase{"Failed",
+                                 std::nullopt,
+                                 EncodeDeviceInstallExit({false, false, true, 0xE0000235}),
+                                 {InstallFailed(0xE0000235)}},
+                      HelperCase{
+                          "HelperDied", std::nullopt, 0xC0000005, {InstallFailed(0xC0000005)}},
+                      HelperCase{"HelperMissing", 2u, 0, {InstallFailed(2)}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// The step belongs to a successful staging, already-staged included, before the summary.
+struct StagingCase {
+  const char* name;
+  int answer;
+  std::uint32_t error;
+  bool deviceStep;
+};
+
+class DeviceStepInRunTest : public ::testing::TestWithParam<StagingCase> {};
+
+TEST_P(DeviceStepInRunTest, FollowsOnlyASuccessfulStaging) {
+  ScratchFolder scratch;
+  fs::create_directory(scratch.path() / "C:\\QZ\\logs");
+  FakePlatform fake;
+  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake.nativeArchitecture = 0;
+  fake.setupCopyAnswer = GetParam().answer;
+  fake.setupCopyError = GetParam().error;
+  fake.infSections["Manufacturer"] = {{"QZ", "QZ", "NTx86"}};
+  fake.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
+  fake.devices = {kNoDriver};
+  UseFakePlatform(fake);
+
+  EXPECT_EQ(DriverSetupMain(), 0);
+  spdlog::drop_all();
+
+  const bool listed = std::count(fake.calls.begin(), fake.calls.end(), "ListPresentDevices") == 1;
+  EXPECT_EQ(listed, GetParam().deviceStep);
+  const Lines messages =
+      LogMessages(ReadBytes(scratch.path() / "C:\\QZ\\logs\\QZ_Orvo_Driver_Log.txt"));
+  const auto at = std::find(messages.begin(), messages.end(), Gbk(kInstalled));
+  if (GetParam().deviceStep) {
+    ASSERT_NE(at, messages.end());
+    EXPECT_EQ(*(at + 1), Gbk("SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"));
+  } else {
+    EXPECT_EQ(at, messages.end());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Staging, DeviceStepInRunTest,
+                         ::testing::Values(StagingCase{"Staged", 1, 0, true},
+                                           StagingCase{"AlreadyStaged", 0, 80, true},
+                                           StagingCase{"StagingFailed", 0, 2, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
