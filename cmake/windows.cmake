@@ -8,26 +8,25 @@ target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=',
 target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
 enable_language(RC)
-# One program of the bundle: its entry, its manifest (asking for `level`), the icon and version
-# resource, linked static and stripped.
-function(qz_program name entry description level)
-  set(QZ_MANIFEST_NAME QZ.${name})
-  set(QZ_MANIFEST_DESCRIPTION "${description}")
-  set(QZ_MANIFEST_LEVEL ${level})
-  set(QZ_MANIFEST_ARCHITECTURE x86)
-  configure_file(res/program.manifest.in ${QZ_GENERATED}/${name}.manifest @ONLY)
-  add_executable(${name} WIN32 ${entry} platform/windows_platform_ops.cpp
-                 platform/xp_startup_compat.cpp res/${name}.rc)
-  set_source_files_properties(res/${name}.rc PROPERTIES OBJECT_DEPENDS
-    "${QZ_GENERATED}/${name}.manifest;${QZ_GENERATED}/qz_version.h;${PROJECT_SOURCE_DIR}/res/program.rc;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
-  target_include_directories(${name} PRIVATE ${QZ_GENERATED} ${PROJECT_SOURCE_DIR}/res)
-  target_link_libraries(${name} PRIVATE qz_logic setupapi crypt32 wintrust user32)
-  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -s)
-  qz_warnings(${name})
-endfunction()
+include(cmake/program.cmake)
+qz_program(QZ_DriverSetup DESCRIPTION "QZ USB-to-UART driver setup" LEVEL requireAdministrator
+           ARCHITECTURE x86 SOURCES setup/main.cpp LIBRARIES qz_logic)
+qz_program(QZ_DriverRemove DESCRIPTION "QZ USB-to-UART driver remover" LEVEL requireAdministrator
+           ARCHITECTURE x86 SOURCES remove/main.cpp LIBRARIES qz_logic)
 
-qz_program(QZ_DriverSetup setup/main.cpp "QZ USB-to-UART driver setup" requireAdministrator)
-qz_program(QZ_DriverRemove remove/main.cpp "QZ USB-to-UART driver remover" requireAdministrator)
+# The 64-bit device helper: the same sources built with the 64-bit toolchain in a build of its
+# own, its executable put beside the others.
+include(ExternalProject)
+set(QZ_DEVICE_HELPER ${PROJECT_BINARY_DIR}/QZ_DeviceInstall64.exe)
+ExternalProject_Add(qz_device_helper64
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${PROJECT_BINARY_DIR}/helper64
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+             -DQZ_TARGET=helper64 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DQZ_WERROR=${QZ_WERROR}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different <BINARY_DIR>/QZ_DeviceInstall64.exe
+                  ${QZ_DEVICE_HELPER}
+  BUILD_BYPRODUCTS ${QZ_DEVICE_HELPER})
 
 if(QZ_RELEASE)
   include(cmake/release.cmake)
@@ -77,7 +76,14 @@ add_test(NAME exe.xp_import_audit_names_offenders
                  $<TARGET_FILE:qz_staging_error80> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
 set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES
   PASS_REGULAR_EXPRESSION "KERNEL32.dll!GetTickCount64 \\(Vista\\): newer than Windows XP SP3")
-set_tests_properties(exe.xp_import_audit_names_offenders PROPERTIES TIMEOUT 60)
+add_test(NAME exe.xp_import_audit.QZ_DeviceInstall64
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py ${QZ_DEVICE_HELPER}
+                 ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+add_test(NAME exe.header_and_resources.QZ_DeviceInstall64
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py ${QZ_DEVICE_HELPER}
+                 --version ${PROJECT_VERSION} --unsigned --x64 --level asInvoker)
+set_tests_properties(exe.xp_import_audit_names_offenders exe.xp_import_audit.QZ_DeviceInstall64
+                     exe.header_and_resources.QZ_DeviceInstall64 PROPERTIES TIMEOUT 60)
 
 include(cmake/e2e.cmake)
 include(cmake/release_tests.cmake)

@@ -6,6 +6,7 @@ packages=(
   cmake make g++ googletest libgtest-dev libbenchmark-dev
   libspdlog-dev libfmt-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
   wine wine64 wine32:i386
   python3 python3-pefile openssl osslsigncode clang-format

@@ -1,7 +1,10 @@
 """Checks the built executable as Windows will see it: PE header, manifest, icon group,
 version resource, signature and size.
 
-  check_executable.py EXE --version X.Y.Z (--signed | --unsigned)
+  check_executable.py EXE --version X.Y.Z (--signed | --unsigned) [--x64] [--level LEVEL]
+
+--x64: the 64-bit helper (PE32+, x64, loadable from XP x64 / Server 2003, 5.2); --level: the
+execution level its manifest asks for (requireAdministrator unless said).
 """
 
 import argparse
@@ -28,18 +31,20 @@ def check(condition, message):
         failures.append(message)
 
 
-def check_header(pe):
-    check(pe.FILE_HEADER.Machine == 0x14C, "not a 32-bit (i386) executable")
+def check_header(pe, x64):
+    machine, magic, oldest = (0x8664, 0x20B, (5, 2)) if x64 else (0x14C, 0x10B, (5, 1))
+    check(pe.FILE_HEADER.Machine == machine, "not a %s executable" % ("x64" if x64 else "i386"))
     optional = pe.OPTIONAL_HEADER
-    check(optional.Magic == 0x10B, "not PE32")
+    check(optional.Magic == magic, "not PE32+" if x64 else "not PE32")
     check(optional.Subsystem == 2, "not the Windows GUI subsystem")
     for kind in ("OperatingSystem", "Subsystem"):
         version = (getattr(optional, "Major%sVersion" % kind),
                    getattr(optional, "Minor%sVersion" % kind))
-        check(version <= (5, 1), "%s version %d.%d is newer than XP's 5.01" % ((kind,) + version))
+        check(version <= oldest, "%s version %d.%d is newer than %d.%02d" %
+              ((kind,) + version + oldest))
 
 
-def check_manifest(text, version):
+def check_manifest(text, version, level):
     root = ElementTree.fromstring(text)
     check(root.tag == "{%s}assembly" % ASM_V1, "manifest root is %s" % root.tag)
     identity = root.find("{%s}assemblyIdentity" % ASM_V1)
@@ -49,7 +54,7 @@ def check_manifest(text, version):
               for element in root.iter("{%s}requestedExecutionLevel" % namespace)]
     check(len(levels) == 1, "manifest has %d requestedExecutionLevel elements" % len(levels))
     if levels:
-        check(levels[0].get("level") == "requireAdministrator", "level is not requireAdministrator")
+        check(levels[0].get("level") == level, "level is not %s" % level)
         check(levels[0].get("uiAccess") == "false", "uiAccess is not false")
     raw = text.decode("utf-8")
     # Windows XP and Server 2003 crash at start on a prefixed namespace next to a default one.
@@ -121,11 +126,13 @@ def main():
     signing = parser.add_mutually_exclusive_group(required=True)
     signing.add_argument("--signed", action="store_true")
     signing.add_argument("--unsigned", action="store_true")
+    parser.add_argument("--x64", action="store_true")
+    parser.add_argument("--level", default="requireAdministrator")
     args = parser.parse_args()
     exe = Path(args.exe)
     pe = pe_reading.load(exe)
-    check_header(pe)
-    check_manifest(pe_reading.resource(pe, pe_reading.RT_MANIFEST, 1), args.version)
+    check_header(pe, args.x64)
+    check_manifest(pe_reading.resource(pe, pe_reading.RT_MANIFEST, 1), args.version, args.level)
     check_icon(pe)
     check_version(pe, args.version)
     check_signature(pe, args.signed)
