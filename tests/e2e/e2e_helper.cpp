@@ -20,12 +20,17 @@
 //   e2e_helper catalog-name INF      the catalog name the program resolves for INF
 //   e2e_helper inspect-catalog CAT   what the program finds out about a catalog's signature
 //   e2e_helper add-root DER          puts a certificate into the local machine's Root store
+//   e2e_helper hardware-ids INF      the IDs the program reads from INF's models for this machine
+//   e2e_helper make-device HWID      a root-enumerated device with that hardware ID, no driver
+//   e2e_helper devices HWID          each present device with that hardware ID: its driver key,
+//                                    description and driver INF, tab-separated ("-": none)
 #include <windows.h>
 // wincrypt.h needs the types of windows.h first.
 #include <sddl.h>
 #include <setupapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,9 +39,10 @@
 #include <string>
 #include <vector>
 
+#include "common/run_lock.h"
+#include "device/device_install.h"
 #include "platform/windows_platform_ops.h"
 #include "setup/publisher_trust.h"
-#include "common/run_lock.h"
 
 namespace {
 
@@ -153,6 +159,61 @@ int Squat(const char* exe) {
   return 0;
 }
 
+int MakeDevice(const char* hardwareId) {
+  HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  if (set == INVALID_HANDLE_VALUE) {
+    return 1;
+  }
+  SP_DEVINFO_DATA device;
+  std::memset(&device, 0, sizeof device);
+  device.cbSize = sizeof device;
+  GUID noClass;
+  std::memset(&noClass, 0, sizeof noClass);
+  std::string ids = std::string(hardwareId) + '\0' + '\0';
+  const bool made = SetupDiCreateDeviceInfoA(set, "QZTEST", &noClass, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &device) &&
+                    SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
+                                                      reinterpret_cast<const BYTE*>(ids.data()),
+                                                      static_cast<DWORD>(ids.size())) &&
+                    SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+  if (!made) {
+    std::fprintf(stderr, "cannot make the device: error %lu\n", GetLastError());
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return made ? 0 : 1;
+}
+
+std::string TextProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+  char value[512] = {};
+  return SetupDiGetDeviceRegistryPropertyA(set, device, property, nullptr,
+                                           reinterpret_cast<BYTE*>(value), sizeof value - 1,
+                                           nullptr)
+             ? value
+             : "-";
+}
+
+int Devices(const char* hardwareId) {
+  std::vector<PresentDeviceFacts> facts;
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE || Platform().ListPresentDevices(&facts) == 0) {
+    return 1;
+  }
+  SP_DEVINFO_DATA device;
+  std::memset(&device, 0, sizeof device);
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device) && i < facts.size(); ++i) {
+    const auto& ids = facts[i].hardwareIds;
+    if (std::find(ids.begin(), ids.end(), hardwareId) == ids.end()) {
+      continue;
+    }
+    std::printf("%s\t%s\t%s\n", TextProperty(set, &device, SPDRP_DRIVER).c_str(),
+                TextProperty(set, &device, SPDRP_DEVICEDESC).c_str(),
+                facts[i].infPath.empty() ? "-" : facts[i].infPath.c_str());
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return 0;
+}
+
 int InspectCatalog(const char* path) {
   CatalogFacts facts;
   Platform().InspectCatalog(path, &facts);
@@ -229,6 +290,17 @@ int main(int argc, char** argv) {
   }
   if (command == "add-root" && argc == 3) {
     return AddRoot(argv[2]);
+  }
+  if (command == "hardware-ids" && argc == 3) {
+    for (const std::string& id : PackageHardwareIds(argv[2])) std::printf("%s\n", id.c_str());
+    std::printf("(end)\n");
+    return 0;
+  }
+  if (command == "make-device" && argc == 3) {
+    return MakeDevice(argv[2]);
+  }
+  if (command == "devices" && argc == 3) {
+    return Devices(argv[2]);
   }
   std::fprintf(stderr, "usage: see the comment at the top of e2e_helper.cpp\n");
   return 2;
