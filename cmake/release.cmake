@@ -28,7 +28,7 @@ add_custom_target(qz_check_driver_package ALL
   COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip
   COMMAND ${QZ_CHECK_PACKAGE}
   COMMENT "Checking the driver package ${QZ_PACKAGE}" VERBATIM)
-set(QZ_BUNDLE_PROGRAMS QZ_DriverSetup QZ_DriverRemove)
+set(QZ_BUNDLE_PROGRAMS QZ_DriverSetup QZ_DriverRemove qz_device_helper64)
 foreach(program IN LISTS QZ_BUNDLE_PROGRAMS)
   add_dependencies(${program} qz_check_driver_package)
 endforeach()
@@ -39,12 +39,18 @@ find_program(QZ_OSSLSIGNCODE osslsigncode)
 # Always run: the signing settings come from the environment of the build, not of configure.
 set(QZ_STAGE_COMMANDS)
 set(QZ_BUNDLE_FILES)
-foreach(program IN LISTS QZ_BUNDLE_PROGRAMS)
+# Each program as it is named in the bundle, and where the build made it.
+set(QZ_BUNDLE_EXECUTABLES "QZ_DriverSetup.exe|$<TARGET_FILE:QZ_DriverSetup>"
+                          "QZ_DriverRemove.exe|$<TARGET_FILE:QZ_DriverRemove>"
+                          "QZ_DeviceInstall64.exe|${QZ_DEVICE_HELPER}")
+foreach(entry IN LISTS QZ_BUNDLE_EXECUTABLES)
+  string(REPLACE "|" ";" entry "${entry}")
+  list(GET entry 0 name)
+  list(GET entry 1 built)
   list(APPEND QZ_STAGE_COMMANDS
-       COMMAND ${CMAKE_COMMAND} -DINPUT=$<TARGET_FILE:${program}>
-               -DOUTPUT=${QZ_BUNDLE}/${program}.exe -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE}
-               -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
-  list(APPEND QZ_BUNDLE_FILES ${QZ_BUNDLE}/${program}.exe)
+       COMMAND ${CMAKE_COMMAND} -DINPUT=${built} -DOUTPUT=${QZ_BUNDLE}/${name}
+               -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE} -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
+  list(APPEND QZ_BUNDLE_FILES ${QZ_BUNDLE}/${name})
 endforeach()
 add_custom_target(qz_bundle ALL
   ${QZ_STAGE_COMMANDS}

@@ -31,7 +31,9 @@ PER_RELEASE_FILES = ["xp/mdmcpq.inf", "xp/usbser.sys", "win7_32bit/mdmcpq.inf",
                      "win7_32bit/usbser.sys", "win7_64bit/32bits/mdmcpq.inf",
                      "win7_64bit/64bits/usbser.sys", "win8_64bit/mdmcpq.inf",
                      "win8_64bit/usbser.sys", "win10/mdmcpq.inf", "win10/usbser.sys"]
-PROGRAMS = ["QZ_DriverSetup.exe", "QZ_DriverRemove.exe"]
+PROGRAMS = ["QZ_DriverSetup.exe", "QZ_DriverRemove.exe", "QZ_DeviceInstall64.exe"]
+# The checks each program's file must pass, beyond the version and the signature.
+PROGRAM_CHECKS = {"QZ_DeviceInstall64.exe": ["--x64", "--level", "asInvoker"]}
 
 
 class Failure(Exception):
@@ -81,7 +83,8 @@ def unpack(zip_path, into):
 
 def check_executable(exe, version, signed):
     for script, arguments in (("check_executable.py", ["--version", version,
-                                                       "--signed" if signed else "--unsigned"]),
+                                                       "--signed" if signed else "--unsigned"] +
+                               PROGRAM_CHECKS.get(Path(exe).name, [])),
                               ("check_xp_imports.py",
                                [str(HERE.parent / "windows" / "xp_import_allowlist.txt")])):
         code, output = run([DEBIAN_PYTHON, str(HERE.parent / "windows" / script), str(exe)] +
