@@ -1,6 +1,8 @@
-# The bundle a maker ships: QZ_DriverSetup.exe (signed when the environment says how), their
-# Drivers folder, an empty logs folder, a read-me and SHA256SUMS, packed by CPack as one ZIP.
-find_package(Python3 COMPONENTS Interpreter REQUIRED)
+# The bundle a maker ships: the programs (signed when the environment says how), their Drivers
+# folder, an empty logs folder, a read-me and SHA256SUMS, packed by CPack as one ZIP.
+# The package check reads PE images and catalogs with Debian's python3-pefile and
+# python3-asn1crypto, which belong to Debian's interpreter (another python3 may come first).
+find_program(QZ_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(QZ_DRIVER_PACKAGE_DIR "" CACHE PATH
     "The maker's Drivers folder; empty: the sample package kept in the repository")
 if(QZ_DRIVER_PACKAGE_DIR)
@@ -14,15 +16,18 @@ set(QZ_BUNDLE_NAME QZ_DriverSetup-${PROJECT_VERSION}-win32${QZ_BUNDLE_SUFFIX})
 
 # A failed release must leave no bundle that could be taken for its result, so earlier ones go
 # before the package is checked, at configure time and again at build time.
-set(QZ_CHECK_PACKAGE ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/check_driver_package.py
+set(QZ_CHECK_PACKAGE ${QZ_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/check_driver_package.py
                      ${QZ_PACKAGE})
+if(QZ_BUNDLE_SUFFIX STREQUAL "-sample")
+  list(APPEND QZ_CHECK_PACKAGE --sample)
+endif()
 file(GLOB QZ_OLD_BUNDLES ${PROJECT_BINARY_DIR}/QZ_DriverSetup-*.zip)
 if(QZ_OLD_BUNDLES)
   file(REMOVE ${QZ_OLD_BUNDLES})
 endif()
 execute_process(COMMAND ${QZ_CHECK_PACKAGE} RESULT_VARIABLE QZ_PACKAGE_CHECK)
 if(NOT QZ_PACKAGE_CHECK EQUAL 0)
-  message(FATAL_ERROR "the driver package is incomplete: nothing is packed")
+  message(FATAL_ERROR "the driver package has the problems above: nothing is packed")
 endif()
 add_custom_target(qz_check_driver_package ALL
   COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip
@@ -32,6 +37,21 @@ set(QZ_BUNDLE_PROGRAMS QZ_DriverSetup QZ_DriverRemove qz_device_helper64)
 foreach(program IN LISTS QZ_BUNDLE_PROGRAMS)
   add_dependencies(${program} qz_check_driver_package)
 endforeach()
+
+# The signatures and the zip entries get fixed times: SOURCE_DATE_EPOCH when the build has one,
+# else the commit's time.
+set(QZ_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+if(QZ_SOURCE_DATE_EPOCH STREQUAL "")
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE QZ_SOURCE_DATE_EPOCH
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
+if(NOT QZ_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  set(QZ_SOURCE_DATE_EPOCH 315532800)  # 1980-01-01, the earliest time a ZIP entry can hold
+endif()
 
 set(QZ_BUNDLE ${PROJECT_BINARY_DIR}/bundle)
 configure_file(res/README.txt.in ${QZ_BUNDLE}/README.txt @ONLY NEWLINE_STYLE CRLF)
@@ -49,7 +69,8 @@ foreach(entry IN LISTS QZ_BUNDLE_EXECUTABLES)
   list(GET entry 1 built)
   list(APPEND QZ_STAGE_COMMANDS
        COMMAND ${CMAKE_COMMAND} -DINPUT=${built} -DOUTPUT=${QZ_BUNDLE}/${name}
-               -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE} -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
+               -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE} -DEPOCH=${QZ_SOURCE_DATE_EPOCH}
+               -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
   list(APPEND QZ_BUNDLE_FILES ${QZ_BUNDLE}/${name})
 endforeach()
 add_custom_target(qz_bundle ALL
@@ -63,21 +84,12 @@ install(FILES ${QZ_BUNDLE_FILES} ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS
 install(DIRECTORY ${QZ_PACKAGE}/ DESTINATION Drivers)
 install(DIRECTORY DESTINATION logs)
 
-# Zip entries get fixed times: SOURCE_DATE_EPOCH when the build has one, else the commit's time.
-set(QZ_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
-if(QZ_SOURCE_DATE_EPOCH STREQUAL "")
-  find_package(Git QUIET)
-  if(GIT_FOUND)
-    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE QZ_SOURCE_DATE_EPOCH
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  endif()
-endif()
-if(NOT QZ_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-  set(QZ_SOURCE_DATE_EPOCH 315532800)  # 1980-01-01, the earliest time a ZIP entry can hold
-endif()
 file(WRITE ${PROJECT_BINARY_DIR}/cpack_project_config.cmake
      "set(ENV{SOURCE_DATE_EPOCH} ${QZ_SOURCE_DATE_EPOCH})\n")
+# CPack takes the entries' order, permissions and owner ids from the file system; Debian's
+# strip-nondeterminism makes them the same everywhere once the zip is packed.
+find_program(QZ_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/normalize_zip.cmake)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QZ_DriverSetup)

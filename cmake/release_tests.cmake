@@ -1,6 +1,7 @@
 # Tests of the release a maker runs (cmake --workflow --preset release), in the order their
 # fixtures chain them: the sample bundle, its run under Wine, a second build elsewhere compared
-# byte for byte, a signed build of that copy; broken driver packages on their own.
+# byte for byte, a signed build of that copy; driver packages, their catalogs and the zip's
+# normalisation on their own.
 set(QZ_RELEASE_TEST ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/release/release.py
                     --source ${PROJECT_SOURCE_DIR} --work ${PROJECT_BINARY_DIR}/release_tests
                     --version ${PROJECT_VERSION} --wine-work ${PROJECT_BINARY_DIR}/e2e)
@@ -22,3 +23,7 @@ set_tests_properties(release.signed_bundle PROPERTIES FIXTURES_REQUIRED "release
 
 add_test(NAME release.broken_packages COMMAND ${QZ_RELEASE_TEST} broken_packages)
 set_tests_properties(release.broken_packages PROPERTIES TIMEOUT 900)
+
+add_test(NAME release.catalog_signers COMMAND ${QZ_RELEASE_TEST} catalog_signers)
+add_test(NAME release.zip_normalised COMMAND ${QZ_RELEASE_TEST} zip_normalised)
+set_tests_properties(release.catalog_signers release.zip_normalised PROPERTIES TIMEOUT 300)

@@ -1,6 +1,8 @@
 # Puts the executable that ships at OUTPUT: Authenticode-signed (SHA-256) with osslsigncode when
 # the environment names a PKCS #12 file and a file holding its password, a plain copy otherwise.
-#   cmake -DINPUT=exe -DOUTPUT=exe -DOSSLSIGNCODE=path -P stage_executable.cmake
+#   cmake -DINPUT=exe -DOUTPUT=exe -DOSSLSIGNCODE=path -DEPOCH=seconds -P stage_executable.cmake
+# EPOCH is the signing time written into the signature, so one key signs one file to the same
+# bytes every time (a time stamp from a server still carries the server's time).
 # Environment: QZ_SIGN_PKCS12, QZ_SIGN_PASSWORD_FILE, optionally QZ_SIGN_TIMESTAMP_URL.
 # The password is only ever handed over as its file's path: never read, printed or stored here.
 cmake_minimum_required(VERSION 3.25)
@@ -36,7 +38,8 @@ endif()
 file(REMOVE "${OUTPUT}.signing")
 execute_process(
   COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "${pkcs12}" -readpass "${password_file}" -h sha256
-          -n "QZ USB-to-UART driver setup" ${timestamp} -in "${INPUT}" -out "${OUTPUT}.signing"
+          -n "QZ USB-to-UART driver setup" -time "${EPOCH}" ${timestamp} -in "${INPUT}"
+          -out "${OUTPUT}.signing"
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
   file(REMOVE "${OUTPUT}.signing" "${OUTPUT}")

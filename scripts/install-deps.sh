@@ -9,7 +9,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
   wine wine64 wine32:i386
-  python3 python3-pefile openssl osslsigncode clang-format
+  python3 python3-pefile python3-asn1crypto openssl osslsigncode strip-nondeterminism
+  clang-format
 )
 
 sudo_cmd=()

@@ -1,15 +1,21 @@
 """An unsigned driver catalog, encoded here in DER field by field.
 
 A catalog is a PKCS #7 SignedData whose content is a certificate trust list (CTL) of the
-package's file hashes. Signing adds a signer to the SignedData (osslsigncode does that). The
-lists here name no member: Wine stages a package whose named catalog is present and decodes,
-and the signature is what the program looks at.
+package's file hashes. Signing adds a signer to the SignedData (osslsigncode does that). Each
+member is a file's hash as Windows' catalogs carry it: its tag (the hash in upper-case hex,
+UTF-16LE) and an SpcIndirectDataContent with the digest. Wine stages a package whose named
+catalog is present and decodes, whatever it lists.
 """
+
+import hashlib
 
 SIGNED_DATA = "1.2.840.113549.1.7.2"
 CERTIFICATE_TRUST_LIST = "1.3.6.1.4.1.311.10.1"
 CATALOG_LIST = "1.3.6.1.4.1.311.12.1.1"
 CATALOG_LIST_MEMBER = "1.3.6.1.4.1.311.12.1.2"
+SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
+SPC_CAB_DATA = "1.3.6.1.4.1.311.2.1.25"
+DIGESTS = {"sha1": "1.3.14.3.2.26", "sha256": "2.16.840.1.101.3.4.2.1"}
 
 
 def _length(n):
@@ -52,13 +58,30 @@ def _explicit(number, content):
     return _tlv(0xA0 | number, content)
 
 
-def unsigned_catalog(identifier=b"QZ test catalog!", when="250101000000Z"):
-    trust_list = _sequence(
+def _member(algorithm, digest):
+    tag = digest.hex().upper().encode("utf-16-le")
+    indirect = _sequence(_sequence(_oid(SPC_CAB_DATA)),
+                         _sequence(_sequence(_oid(DIGESTS[algorithm]), _tlv(0x05, b"")),
+                                   _tlv(0x04, digest)))
+    return _sequence(_tlv(0x04, tag), _set(_sequence(_oid(SPC_INDIRECT_DATA), _set(indirect))))
+
+
+def member_of(data, algorithm="sha256"):
+    """The member a catalog lists for a file of these bytes."""
+    return algorithm, hashlib.new(algorithm, data).digest()
+
+
+def unsigned_catalog(identifier=b"QZ test catalog!", when="250101000000Z", members=()):
+    """`members`: (hash name, digest) pairs, as member_of gives them."""
+    fields = [
         _sequence(_oid(CATALOG_LIST)),                             # subject usage
         _tlv(0x04, identifier),                                    # list identifier
         _tlv(0x17, when.encode("ascii")),                          # this update (UTCTime)
         _sequence(_oid(CATALOG_LIST_MEMBER), _tlv(0x05, b"")),     # subject algorithm
-    )
+    ]
+    if members:
+        fields.append(_sequence(*[_member(a, d) for a, d in members]))  # trusted subjects
+    trust_list = _sequence(*fields)
     signed_data = _sequence(
         _integer(1),                                               # version
         _set(),                                                    # digest algorithms

@@ -7,13 +7,17 @@ Cases, in the order their fixtures chain them:
   workflow          the sample bundle from the source tree: its files, checksums, executable
   bundle_runs       the unpacked bundle runs under Wine (64-bit Windows 10) with a complete log
   reproducible      a second build in another folder gives the same executable and zip bytes
-  signed_bundle     a signed build of that copy verifies, runs; a wrong password stops the build
-  broken_packages   a table of incomplete driver packages stops the build, no zip made
+  signed_bundle     a signed build of that copy verifies, runs, and matches a signed build of the
+                    source tree byte for byte; a wrong password stops the build
+  broken_packages   a maker's package builds; a table of broken ones stops the build, no zip
+  catalog_signers   SHA-1 and SHA-256 catalogs pass; the signer line warns of an untrusted root
+  zip_normalised    the same files created in another order pack into the same zip
 """
 
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +27,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
+import catalog  # noqa: E402
 import pki  # noqa: E402
 import wine_env  # noqa: E402
 
@@ -218,10 +223,22 @@ def case_signed_bundle(args):
     authority = pki.Authority(Path(args.work) / "signing", "QZ Release Test")
     password = "correct horse %d" % os.getpid()
     bundle, password_file = authority.pkcs12(password)
-    signing = clean_environment(QZ_SIGN_PKCS12=bundle, QZ_SIGN_PASSWORD_FILE=password_file)
+    signing = clean_environment(QZ_SIGN_PKCS12=bundle, QZ_SIGN_PASSWORD_FILE=password_file,
+                                SOURCE_DATE_EPOCH=commit_epoch(args.source))
     code, output = run(["cmake", "--workflow", "--preset", "release"], copy, signing)
     check(code == 0, "the signed release failed:\n" + output[-3000:])
-    check("is not signed" not in output and password not in output, "the build output is wrong")
+    check("is not signed" not in output and password not in output,
+          "the build output is wrong:\n" + output[-3000:])
+    # The same commit signed with the same certificate in another folder: the same bytes.
+    source_build = Path(args.source) / "build" / "release"
+    code, output = run(["cmake", "--workflow", "--preset", "release"], args.source, signing)
+    check(code == 0, "the signed release of the source tree failed:\n" + output[-3000:])
+    for relative in ["bundle/" + program for program in PROGRAMS] + [bundle_name(args.version) + ".zip"]:
+        check((source_build / relative).read_bytes() == (build / relative).read_bytes(),
+              "signed %s differs between two folders" % relative)
+    code, output = run(["cmake", "--workflow", "--preset", "release"], args.source,
+                       clean_environment())
+    check(code == 0, "the unsigned release of the source tree failed:\n" + output[-3000:])
     name = bundle_name(args.version)
     unpacked = Path(args.work) / "signed_unpacked"
     unpack(build / (name + ".zip"), unpacked)
@@ -250,59 +267,217 @@ def case_signed_bundle(args):
         check(zips_in(build) == [], "a bundle is left after a failed signature: %r" % zips_in(build))
 
 
-def break_package(folder, how):
+def tiny_drivers(work):
+    """Kernel-mode images (native subsystem) for i386 and x64, made with the cross compilers."""
+    folder = Path(work) / "drivers"
+    folder.mkdir(parents=True, exist_ok=True)
+    source = folder / "driver.c"
+    source.write_text("int DriverEntry(void* object, void* path) "
+                      "{ (void)object; (void)path; return 0; }\n")
+    images = {}
+    for machine, compiler, entry in (("i386", "i686-w64-mingw32-gcc", "_DriverEntry"),
+                                     ("x64", "x86_64-w64-mingw32-gcc", "DriverEntry")):
+        image = folder / ("%s.sys" % machine)
+        subprocess.run([compiler, "-nostdlib", "-Wl,--subsystem,native", "-e", entry, "-o",
+                        str(image), str(source)], check=True, timeout=120)
+        images[machine] = image.read_bytes()
+    return images
+
+
+DRIVER_MACHINE = {"xp": "i386", "win7_32bit": "i386", "win7_64bit/64bits": "x64",
+                  "win8_64bit": "x64", "win10": "i386"}
+
+
+def sign_catalog(drivers, authority, algorithm="sha256", inf_data=None):
+    """qz_uart.cat beside the INF, listing the INF's bytes (or `inf_data`), signed."""
+    data = inf_data if inf_data is not None else (drivers / "QZ_UsbToUartDriver.inf").read_bytes()
+    unsigned = drivers.parent / "unsigned.cat"
+    unsigned.write_bytes(catalog.unsigned_catalog(members=[catalog.member_of(data, algorithm)]))
+    (drivers / "qz_uart.cat").unlink(missing_ok=True)
+    authority.sign(unsigned, drivers / "qz_uart.cat")
+    unsigned.unlink()
+
+
+def maker_package(source, folder, images, authority, algorithm="sha256"):
+    """A package as a maker ships it: real driver images, and the INF covered by a signed
+    catalog that its [Version] names."""
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.copytree(source / "sample" / "Drivers", folder / "Drivers")
     drivers = folder / "Drivers"
+    for sub, machine in DRIVER_MACHINE.items():
+        (drivers / sub / "usbser.sys").write_bytes(images[machine])
+    inf = drivers / "QZ_UsbToUartDriver.inf"
+    inf.write_bytes(inf.read_bytes().replace(b"DriverVer=", b"CatalogFile=qz_uart.cat\r\nDriverVer=", 1))
+    sign_catalog(drivers, authority, algorithm)
+    return drivers
+
+
+def break_package(drivers, how, authority):
+    inf = drivers / "QZ_UsbToUartDriver.inf"
     if how == "missing":
         (drivers / "win10" / "usbser.sys").unlink()
     elif how == "empty":
         (drivers / "xp" / "mdmcpq.inf").write_bytes(b"")
     elif how == "no_inf":
-        (drivers / "QZ_UsbToUartDriver.inf").unlink()
+        inf.unlink()
     elif how == "no_catalog":
-        inf = drivers / "QZ_UsbToUartDriver.inf"
-        inf.write_bytes(inf.read_bytes().replace(
-            b"DriverVer=", b"CatalogFile.NTamd64=%CatName%.cat\r\nDriverVer=", 1).replace(
-            b"[Strings]\r\n", b"[Strings]\r\nCatName=\"qz_uart\"\r\n", 1))
+        (drivers / "qz_uart.cat").unlink()
+    elif how == "empty_catalog":
+        (drivers / "qz_uart.cat").write_bytes(b"")
+    elif how == "text_driver":
+        (drivers / "win10" / "usbser.sys").write_bytes(b"QZ placeholder, not a driver\r\n")
+    elif how == "x64_driver_in_xp":
+        (drivers / "xp" / "usbser.sys").write_bytes((drivers / "win8_64bit" / "usbser.sys").read_bytes())
+    elif how == "utf8_mdmcpq_without_version":
+        (drivers / "win8_64bit" / "mdmcpq.inf").write_bytes(
+            b"\xef\xbb\xbf[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n")
+    elif how == "catalog_of_another_file":
+        sign_catalog(drivers, authority, inf_data=b"another package's INF\r\n")
+    elif how == "inf_changed_after_signing":
+        inf.write_bytes(inf.read_bytes().replace(b"1.2.0.0", b"1.2.0.1"))
+    elif how == "catalog_not_signed":
+        (drivers / "qz_uart.cat").write_bytes(catalog.unsigned_catalog(
+            members=[catalog.member_of(inf.read_bytes())]))
+    else:
+        raise ValueError(how)
+
+
+NOT_COVERED = "QZ_UsbToUartDriver.inf is not covered by qz_uart.cat (was it changed after signing?)"
+
+
+def check_package(drivers, env=None, sample=False):
+    return run([DEBIAN_PYTHON, str(Path(__file__).resolve().parents[2] / "cmake" /
+                                   "check_driver_package.py"), str(drivers)] +
+               (["--sample"] if sample else []), HERE, env or clean_environment(), timeout=300)
 
 
 def case_broken_packages(args):
+    """A maker's good package builds and packs, saying who signed its catalog; each broken one
+    stops the configure that follows, naming the file, and leaves no zip behind, not even an
+    earlier one."""
     source = Path(args.source)
-    table = [("missing", "win10/usbser.sys"), ("empty", "xp/mdmcpq.inf"),
-             ("no_inf", "QZ_UsbToUartDriver.inf"), ("no_catalog", "qz_uart.cat")]
-    for how, named in table:
-        folder = Path(args.work) / "broken" / how
-        shutil.rmtree(folder, ignore_errors=True)
-        shutil.copytree(source / "sample" / "Drivers", folder / "Drivers")
-        break_package(folder, how)
-        code, output = run(["cmake", "--preset", "release", "-B", str(folder / "build"),
-                            "-DQZ_DRIVER_PACKAGE_DIR=%s" % (folder / "Drivers")], source,
-                           clean_environment())
-        check(code != 0, "%s: the release went on" % how)
-        check(named in output, "%s: the error does not name %s:\n%s" % (how, named, output[-2000:]))
-        check(not list((folder / "build").rglob("*.zip")), "%s: a zip was made" % how)
-
-    # A maker's package with its catalog, then the catalog gone before the next build.
-    folder = Path(args.work) / "broken" / "catalog_removed"
-    shutil.rmtree(folder, ignore_errors=True)
-    shutil.copytree(source / "sample" / "Drivers", folder / "Drivers")
-    break_package(folder, "no_catalog")
-    (folder / "Drivers" / "QZ_UART.CAT").write_bytes(b"a catalog")  # any letter case will do
-    build = folder / "build"
-    steps = [["cmake", "--preset", "release", "-B", str(build),
-              "-DQZ_DRIVER_PACKAGE_DIR=%s" % (folder / "Drivers")],
-             ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]]
-    for step in steps:
-        code, output = run(step, build if step[0] == "cpack" else source, clean_environment(TZ="UTC"))
-        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
+    work = Path(args.work) / "broken"
+    images = tiny_drivers(work)
+    authority = pki.Authority(work / "pki", "QZ Package Test")
+    good = maker_package(source, work / "good", images, authority)
+    build = work / "build"
+    shutil.rmtree(build, ignore_errors=True)
     bundle = bundle_name(args.version, suffix="") + ".zip"
+    outputs = []
+    for step in (["cmake", "--preset", "release", "-B", str(build),
+                  "-DQZ_DRIVER_PACKAGE_DIR=%s" % good],
+                 ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]):
+        code, output = run(step, build if step[0] == "cpack" else source,
+                           clean_environment(TZ="UTC"))
+        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
+        outputs.append(output)
     check(zips_in(build) == [bundle], "zips made: %r" % zips_in(build))
-    with zipfile.ZipFile(build / bundle) as archive:
-        check(bundle[:-4] + "/Drivers/QZ_UART.CAT" in archive.namelist(), "the catalog is not packed")
-    (folder / "Drivers" / "QZ_UART.CAT").unlink()
+    check(re.search(r"warning: qz_uart\.cat is signed by [^\n]*QZ Package Test Publisher[^\n]*"
+                    r"does not chain to a root", outputs[0]) is not None,
+          "configure does not warn of the test signer:\n" + outputs[0][-2000:])
+    check("the sample package" not in outputs[0], "a maker's package is called the sample")
+
+    table = [("missing", "win10/usbser.sys is missing"), ("empty", "xp/mdmcpq.inf is empty"),
+             ("no_inf", "QZ_UsbToUartDriver.inf is missing"),
+             ("no_catalog", "qz_uart.cat is missing"), ("empty_catalog", "qz_uart.cat is empty"),
+             ("text_driver", "win10/usbser.sys is not a PE image"),
+             ("x64_driver_in_xp", "xp/usbser.sys is a driver for x64"),
+             ("utf8_mdmcpq_without_version", "win8_64bit/mdmcpq.inf is neither"),
+             ("catalog_of_another_file", NOT_COVERED),
+             ("inf_changed_after_signing", NOT_COVERED),
+             ("catalog_not_signed", "qz_uart.cat is not a signed catalog")]
+    for how, named in table:
+        drivers = work / how / "Drivers"
+        shutil.rmtree(drivers.parent, ignore_errors=True)
+        shutil.copytree(good, drivers)
+        break_package(drivers, how, authority)
+        # An earlier build's zip must not outlive a release that failed.
+        (build / bundle).write_bytes(b"an earlier bundle")
+        code, output = run(["cmake", "--preset", "release", "-B", str(build),
+                            "-DQZ_DRIVER_PACKAGE_DIR=%s" % drivers], source, clean_environment())
+        check(code != 0, "%s: the release went on" % how)
+        check(named in output, "%s: the error does not say %r:\n%s" % (how, named, output[-2000:]))
+        check(zips_in(build) == [], "%s: a zip is left: %r" % (how, zips_in(build)))
+
+    # Every per-release file is looked for.
+    for relative in PER_RELEASE_FILES:
+        drivers = work / "each" / "Drivers"
+        shutil.rmtree(drivers.parent, ignore_errors=True)
+        shutil.copytree(good, drivers)
+        (drivers / relative).unlink()
+        code, output = check_package(drivers)
+        check(code != 0 and "%s is missing" % relative in output,
+              "without %s the check says:\n%s" % (relative, output))
+
+    # The catalog gone between two builds of the good package: the build stops, no zip is left.
+    for step in (["cmake", "--preset", "release", "-B", str(build),
+                  "-DQZ_DRIVER_PACKAGE_DIR=%s" % good],
+                 ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]):
+        code, output = run(step, build if step[0] == "cpack" else source,
+                           clean_environment(TZ="UTC"))
+        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
+    (good / "qz_uart.cat").unlink()
     code, output = run(["cmake", "--build", str(build)], source, clean_environment())
-    check(code != 0 and "qz_uart.cat" in output,
+    check(code != 0 and "qz_uart.cat is missing" in output,
           "the build went on without the catalog:\n" + output[-2000:])
     check(zips_in(build) == [], "the earlier bundle is still there: %r" % zips_in(build))
+
+
+def case_catalog_signers(args):
+    """SHA-1 and SHA-256 catalogs both pass; the signer line warns only when the signer does not
+    chain to a trusted root (here: the throwaway CA, trusted or not through QZ_CATALOG_CA_FILE)."""
+    source = Path(args.source)
+    work = Path(args.work) / "signers"
+    images = tiny_drivers(work)
+    authority = pki.Authority(work / "pki", "QZ Signer Test")
+    for algorithm in ("sha1", "sha256"):
+        drivers = maker_package(source, work / algorithm, images, authority, algorithm)
+        code, output = check_package(drivers)
+        check(code == 0, "%s catalog refused:\n%s" % (algorithm, output))
+        check(re.search(r"warning: qz_uart\.cat is signed by [^\n]*QZ Signer Test Publisher",
+                        output) is not None,
+              "%s: no warning for an untrusted signer:\n%s" % (algorithm, output))
+        code, output = check_package(drivers, clean_environment(
+            QZ_CATALOG_CA_FILE=authority.ca_pem))
+        check(code == 0 and "warning" not in output and "which chains to a root" in output,
+              "%s: a trusted signer is not said to chain:\n%s" % (algorithm, output))
+        check("win10/usbser.sys is a kernel-mode driver for i386" in output and
+              "win8_64bit/usbser.sys is a kernel-mode driver for x64" in output,
+              "the check does not say which drivers it found:\n%s" % output)
+    code, output = check_package(source / "sample" / "Drivers", sample=True)
+    check(code == 0 and "the sample package" in output, "the sample:\n%s" % output)
+    code, output = check_package(source / "sample" / "Drivers")
+    check(code != 0 and "xp/usbser.sys is not a PE image" in output,
+          "the sample's placeholders pass as drivers:\n%s" % output)
+
+
+def case_zip_normalised(args):
+    """The same files, created in another order with other permissions, pack into one zip."""
+    work = Path(args.work) / "normalise"
+    shutil.rmtree(work, ignore_errors=True)
+    files = {"b/README.txt": b"read me\r\n", "a/Drivers/win10/usbser.sys": b"driver",
+             "a/Drivers/QZ_UsbToUartDriver.inf": b"[Version]\r\n", "b/logs/.keep": b""}
+    zips = []
+    for tree, order, mode in (("one", sorted(files), 0o644), ("two", sorted(files, reverse=True),
+                                                                0o664)):
+        root = work / tree / "QZ"
+        for name in order:
+            path = root / name
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(files[name])
+            path.chmod(mode)
+            time.sleep(0.01)
+        packed = work / (tree + ".zip")
+        subprocess.run(["cmake", "-E", "tar", "cf", str(packed), "--format=zip", "QZ"],
+                       cwd=root.parent, check=True, timeout=120)
+        zips.append(packed)
+    check(zips[0].read_bytes() != zips[1].read_bytes(), "the two zips are already the same")
+    for packed in zips:
+        code, output = run(["cmake", "-DCPACK_PACKAGE_FILES=%s" % packed, "-P",
+                            str(Path(args.source) / "cmake" / "normalize_zip.cmake")], work,
+                           clean_environment(SOURCE_DATE_EPOCH=commit_epoch(args.source)))
+        check(code == 0, "normalising failed:\n" + output)
+    check(zips[0].read_bytes() == zips[1].read_bytes(), "the normalised zips differ")
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
