@@ -41,3 +41,10 @@ if(benchmark_FOUND)
   add_executable(qz_patch_bench bench/modem_inf_patch_bench.cpp)
   target_link_libraries(qz_patch_bench PRIVATE qz_fake_platform benchmark::benchmark)
 endif()
+
+# The README's table of log records names every text the programs can write.
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+add_test(NAME docs.log_records_in_readme
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/docs/check_log_table.py
+                 ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/log/messages.cpp
+                 ${PROJECT_SOURCE_DIR}/CMakeLists.txt)

@@ -1,22 +1,39 @@
 #!/usr/bin/env bash
-# The main job: builds the sample bundle with the release workflow, unpacks it into a throwaway
-# 64-bit Windows 10 Wine prefix, runs the program from the unpacked folder, prints its log in
-# UTF-8 and names the zip.
+# The main job: builds the bundle with the release workflow (the sample package, or the maker's
+# Drivers folder that build/release remembers), unpacks it into a throwaway 64-bit Windows 10
+# Wine prefix, runs the program from the unpacked folder, prints its log in UTF-8 and names the
+# zip. QZ_KEEP_PREFIX=1 keeps the Wine prefix (and says where it is) to look at afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 work=$(mktemp -d)
-trap 'WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+cleanup() {
+  WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
+  if [ "${QZ_KEEP_PREFIX:-}" = 1 ] && [ -d "$work/prefix" ]; then
+    echo "== Kept the Wine prefix: WINEPREFIX=$work/prefix (the bundle is in its drive_c/QZ)"
+    find "$work" -mindepth 1 -maxdepth 1 ! -name prefix -exec rm -rf {} +
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
 
 echo "== Installing what is missing (Debian packages)"
 ./scripts/install-deps.sh >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
 
-echo "== Building the sample bundle: cmake --workflow --preset release"
+package=$(sed -n 's/^QZ_DRIVER_PACKAGE_DIR:PATH=//p' build/release/CMakeCache.txt 2>/dev/null || true)
+if [ -n "$package" ]; then
+  echo "== Building the bundle of the maker's package $package (remembered in build/release;"
+  echo "   cmake --preset release -DQZ_DRIVER_PACKAGE_DIR= goes back to the sample)"
+else
+  echo "== Building the bundle of the sample package (sample/Drivers)"
+fi
+echo "   cmake --workflow --preset release"
 if ! cmake --workflow --preset release >"$work/build.log" 2>&1; then
   tail -n 40 "$work/build.log"
   exit 1
 fi
-grep -E "is (not )?signed" "$work/build.log" || true
+grep -E "is (not )?signed|driver package .*: " "$work/build.log" | sort -u || true
 bundle=$(ls build/release/QZ_DriverSetup-*.zip)
 
 echo "== Making a throwaway 64-bit Wine prefix (Windows 10) and unpacking the bundle into it"
