@@ -10,6 +10,8 @@ namespace {
 constexpr std::uint32_t kInstallFlagNonInteractive = 0x00000004;
 // Every device with the ID already has this driver or a better one: nothing was done.
 constexpr std::uint32_t kErrorNoMoreItems = 259;
+// The device was unplugged since it was listed: there is nothing to install onto.
+constexpr std::uint32_t kErrorNoSuchDevinst = 0xE000020B;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](char c) {
@@ -125,7 +127,7 @@ DeviceInstallResult InstallDriverFor(const std::vector<std::string>& ids, const 
     if (done != 0) {
       result.installed = true;
       result.rebootNeeded = result.rebootNeeded || reboot != 0;
-    } else if (error != kErrorNoMoreItems && !result.failed) {
+    } else if (error != kErrorNoMoreItems && error != kErrorNoSuchDevinst && !result.failed) {
       result.failed = true;
       result.error = error;
     }

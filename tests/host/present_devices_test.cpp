@@ -164,6 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {{kOurOtherId, {0, 259, false}}},
                    {Update(kOurOtherId)},
                    {}},
+        // Unplugged between the listing and the install: nothing to install onto.
+        DeviceCase{"DeviceUnpluggedMeanwhile",
+                   {kNoDriver},
+                   {{kOurId, {0, 0xE000020B, false}}},
+                   {Update(kOurId)},
+                   {}},
         DeviceCase{"TwoDevicesOneId", {kNoDriver, kNoDriver}, {}, {Update(kOurId)}, {kInstalled}},
         DeviceCase{"RestartNeeded",
                    {kNoDriver},
