@@ -358,26 +358,27 @@ def paired_starts_take_turns(ctx):
             raise AssertionError(where + str(failure))
 
 
+def run_beside_a_lock(ctx, name, command, want):
+    """A fresh Windows 10 run started by the helper's `command`, which holds the lock in some
+    way; `want` is what the helper must print."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    folder = ctx.program_folder(name)
+    result = helper(ctx, command, wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
+    check(result == want, "%s: the helper printed %r, want %r" % (command, result, want))
+    expect_messages(folder / LOG_NAME, FRESH_WIN10_64)
+
+
 @case("win64")
 def abandoned_lock_is_taken_and_let_go(ctx):
     """The run that held the lock died: the next run takes it, runs whole and lets it go."""
-    ctx.prefix.set_version("win10")
-    ctx.prefix.fresh_system()
-    folder = ctx.program_folder("abandoned_lock")
-    result = helper(ctx, "abandon", wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
-    check(result == ["0", "free"], "exit code and lock afterwards: %r" % result)
-    expect_messages(folder / LOG_NAME, FRESH_WIN10_64)
+    run_beside_a_lock(ctx, "abandoned_lock", "abandon", ["0", "free"])
 
 
 @case("win64")
 def lock_made_by_another_account_is_waited_for(ctx):
     """A lock whose descriptor grants this account only waiting: the run waits for it."""
-    ctx.prefix.set_version("win10")
-    ctx.prefix.fresh_system()
-    folder = ctx.program_folder("squatted_lock")
-    result = helper(ctx, "squat", wine_env.windows_path(folder / "QZ_DriverSetup.exe"))
-    check(result == ["waited", "0"], "the run did not wait for the lock: %r" % result)
-    expect_messages(folder / LOG_NAME, FRESH_WIN10_64)
+    run_beside_a_lock(ctx, "squatted_lock", "squat", ["waited", "0"])
 
 
 @case("win64")

@@ -351,6 +351,19 @@ def check_package(drivers, env=None, sample=False):
                (["--sample"] if sample else []), HERE, env or clean_environment(), timeout=300)
 
 
+def build_and_pack(source, build, drivers):
+    """Configure, build and pack the release of `drivers` in `build`; each step's output."""
+    outputs = []
+    for step in (["cmake", "--preset", "release", "-B", str(build),
+                  "-DQZ_DRIVER_PACKAGE_DIR=%s" % drivers],
+                 ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]):
+        code, output = run(step, build if step[0] == "cpack" else source,
+                           clean_environment(TZ="UTC"))
+        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
+        outputs.append(output)
+    return outputs
+
+
 def case_broken_packages(args):
     """A maker's good package builds and packs, saying who signed its catalog; each broken one
     stops the configure that follows, naming the file, and leaves no zip behind, not even an
@@ -363,14 +376,7 @@ def case_broken_packages(args):
     build = work / "build"
     shutil.rmtree(build, ignore_errors=True)
     bundle = bundle_name(args.version, suffix="") + ".zip"
-    outputs = []
-    for step in (["cmake", "--preset", "release", "-B", str(build),
-                  "-DQZ_DRIVER_PACKAGE_DIR=%s" % good],
-                 ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]):
-        code, output = run(step, build if step[0] == "cpack" else source,
-                           clean_environment(TZ="UTC"))
-        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
-        outputs.append(output)
+    outputs = build_and_pack(source, build, good)
     check(zips_in(build) == [bundle], "zips made: %r" % zips_in(build))
     check(re.search(r"warning: qz_uart\.cat is signed by [^\n]*QZ Package Test Publisher[^\n]*"
                     r"does not chain to a root", outputs[0]) is not None,
@@ -410,12 +416,7 @@ def case_broken_packages(args):
               "without %s the check says:\n%s" % (relative, output))
 
     # The catalog gone between two builds of the good package: the build stops, no zip is left.
-    for step in (["cmake", "--preset", "release", "-B", str(build),
-                  "-DQZ_DRIVER_PACKAGE_DIR=%s" % good],
-                 ["cmake", "--build", str(build)], ["cpack", "-G", "ZIP"]):
-        code, output = run(step, build if step[0] == "cpack" else source,
-                           clean_environment(TZ="UTC"))
-        check(code == 0, "%s failed:\n%s" % (" ".join(step), output[-2000:]))
+    build_and_pack(source, build, good)
     (good / "qz_uart.cat").unlink()
     code, output = run(["cmake", "--build", str(build)], source, clean_environment())
     check(code != 0 and "qz_uart.cat is missing" in output,
