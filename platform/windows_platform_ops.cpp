@@ -23,6 +23,17 @@ static_assert(offsetof(SystemInfo, wProcessorLevel) == offsetof(SYSTEM_INFO, wPr
 
 namespace {
 
+// A function of a loaded system DLL, looked up rather than imported: an import the DLL lacks
+// (on XP, or an early XP update level) would keep the program from starting at all. Null when
+// it is not there.
+template <typename Fn>
+Fn SystemFunction(HMODULE module, const char* name) {
+  if (module == nullptr) {
+    return nullptr;
+  }
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
 std::uint32_t ModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
   return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, capacity);
 }
@@ -31,12 +42,11 @@ int CopyFileOp(const char* source, const char* destination, int failIfExists) {
   return ::CopyFileA(source, destination, failIfExists);
 }
 
-// Looked up, not imported: 32-bit Windows XP's kernel32 does not export it, and an import
-// would keep the program from starting there at all.
+// 32-bit Windows XP's kernel32 does not export it.
 int EnableFsRedirection(int enable) {
   using Fn = BOOLEAN(WINAPI*)(BOOLEAN);
-  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
-      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "Wow64EnableWow64FsRedirection")));
+  static const Fn fn =
+      SystemFunction<Fn>(::GetModuleHandleA("kernel32.dll"), "Wow64EnableWow64FsRedirection");
   if (fn == nullptr) {
     return 0;
   }
@@ -116,8 +126,7 @@ SecurityDescriptor SecurityFromSddl(const char* sddl) {
 
 void FreeSecurity(SecurityDescriptor descriptor) { ::LocalFree(descriptor); }
 
-// Vista's private namespaces, looked up rather than imported: XP's kernel32 has none of them,
-// and an import it lacks would keep the program from starting there at all.
+// Vista's private namespaces: XP's kernel32 has none of them.
 struct NamespaceFunctions {
   using CreateBoundary = HANDLE(WINAPI*)(LPCSTR, ULONG);
   using AddSid = BOOL(WINAPI*)(HANDLE*, PSID);
@@ -137,20 +146,15 @@ struct NamespaceFunctions {
   }
 };
 
-template <typename Fn>
-Fn Kernel32Function(const char* name) {
-  return reinterpret_cast<Fn>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name)));
-}
-
 const NamespaceFunctions& Namespaces() {
+  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
   static const NamespaceFunctions functions = {
-      Kernel32Function<NamespaceFunctions::CreateBoundary>("CreateBoundaryDescriptorA"),
-      Kernel32Function<NamespaceFunctions::AddSid>("AddSIDToBoundaryDescriptor"),
-      Kernel32Function<NamespaceFunctions::DeleteBoundary>("DeleteBoundaryDescriptor"),
-      Kernel32Function<NamespaceFunctions::CreateNamespace>("CreatePrivateNamespaceA"),
-      Kernel32Function<NamespaceFunctions::OpenNamespace>("OpenPrivateNamespaceA"),
-      Kernel32Function<NamespaceFunctions::CloseNamespace>("ClosePrivateNamespace"),
+      SystemFunction<NamespaceFunctions::CreateBoundary>(kernel32, "CreateBoundaryDescriptorA"),
+      SystemFunction<NamespaceFunctions::AddSid>(kernel32, "AddSIDToBoundaryDescriptor"),
+      SystemFunction<NamespaceFunctions::DeleteBoundary>(kernel32, "DeleteBoundaryDescriptor"),
+      SystemFunction<NamespaceFunctions::CreateNamespace>(kernel32, "CreatePrivateNamespaceA"),
+      SystemFunction<NamespaceFunctions::OpenNamespace>(kernel32, "OpenPrivateNamespaceA"),
+      SystemFunction<NamespaceFunctions::CloseNamespace>(kernel32, "ClosePrivateNamespace"),
   };
   return functions;
 }
@@ -245,12 +249,11 @@ int WindowStationFlags(std::uint32_t* flags) {
   return 1;
 }
 
-// Looked up, not imported: Microsoft dates it only as "Windows XP and later", and an import
-// that an early XP setupapi.dll lacks would keep the program from starting at all.
+// Microsoft dates it only as "Windows XP and later": an early XP setupapi.dll may lack it.
 int NonInteractiveMode(int nonInteractive) {
   using Fn = BOOL(WINAPI*)(BOOL);
-  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
-      ::GetProcAddress(::GetModuleHandleA("setupapi.dll"), "SetupSetNonInteractiveMode")));
+  static const Fn fn =
+      SystemFunction<Fn>(::GetModuleHandleA("setupapi.dll"), "SetupSetNonInteractiveMode");
   if (fn == nullptr) {
     return 0;
   }
@@ -357,17 +360,12 @@ int UpdateDriver(const char* hardwareId, const char* infPath, std::uint32_t flag
                  int* rebootRequired) {
   using Fn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
   static HMODULE newdev = nullptr;
-  static Fn fn = nullptr;
+  if (newdev == nullptr) {
+    newdev = ::LoadLibraryA("newdev.dll");  // its failure is the call's last error
+  }
+  const Fn fn = SystemFunction<Fn>(newdev, "UpdateDriverForPlugAndPlayDevicesA");
   if (fn == nullptr) {
-    newdev = newdev != nullptr ? newdev : ::LoadLibraryA("newdev.dll");
-    if (newdev == nullptr) {
-      return 0;
-    }
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
-        ::GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA")));
-    if (fn == nullptr) {
-      return 0;
-    }
+    return 0;
   }
   BOOL reboot = FALSE;
   const BOOL done = fn(nullptr, hardwareId, infPath, flags, &reboot);
@@ -421,12 +419,11 @@ int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
   return 1;
 }
 
-// Looked up, not imported: an early XP setupapi.dll may lack it, and the import would keep the
-// program from starting at all.
+// An early XP setupapi.dll may lack it.
 int UninstallOemInf(const char* infFileName, std::uint32_t flags) {
   using Fn = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
-  static const Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
-      ::GetProcAddress(::GetModuleHandleA("setupapi.dll"), "SetupUninstallOEMInfA")));
+  static const Fn fn =
+      SystemFunction<Fn>(::GetModuleHandleA("setupapi.dll"), "SetupUninstallOEMInfA");
   if (fn == nullptr) {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return 0;
