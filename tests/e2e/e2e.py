@@ -651,38 +651,17 @@ def publisher_of_a_verified_catalog_is_trusted_once(ctx):
                                                                     authority.signer_thumbprint()))
 
 
-def untrusted_publisher(ctx, name, with_root):
-    """A catalog whose chain ends in a root the machine does not trust: nothing is trusted."""
-    ctx.prefix.set_version("win10")
-    ctx.prefix.fresh_system()
-    authority = pki.Authority(ctx.scratch / ("pki_" + name), "QZ %s Test" % name)
-    before = trusted_publishers(ctx)
-    folder = signed_package(ctx, name, authority, with_root)
-    check(run_program(ctx, folder) == 0, "exit code is not 0")
-    expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
-                                                 SYS_COPIED] +
-                    staging_heading(CATALOG_UNVERIFIED) + STAGED + CLOSING)
-    check(trusted_publishers(ctx) == before, "TrustedPublisher changed")
-
-
-@case("win64")
-def publisher_under_an_untrusted_root_is_not_trusted(ctx):
-    untrusted_publisher(ctx, "untrusted_root", with_root=True)
-
-
-@case("win64")
-def publisher_without_a_chain_to_any_root_is_not_trusted(ctx):
-    untrusted_publisher(ctx, "no_chain", with_root=False)
-
-
-def publisher_under_a_trusted_root(ctx, name, usage, record, by_ca=False):
-    """A catalog chained to a root the machine trusts; only a code-signing leaf is trusted."""
+def publisher_not_trusted(ctx, name, record, usage="code_signing", root_trusted=False,
+                          with_root=False, by_ca=False):
+    """A signed catalog whose signer must not join Trusted Publishers; `record` is the trust
+    step's record, or None."""
     ctx.prefix.set_version("win10")
     ctx.prefix.fresh_system()
     authority = pki.Authority(ctx.scratch / ("pki_" + name), "QZ %s Test" % name, usage)
-    helper(ctx, "add-root", wine_env.windows_path(authority.ca_der))
+    if root_trusted:
+        helper(ctx, "add-root", wine_env.windows_path(authority.ca_der))
     before = trusted_publishers(ctx)
-    folder = signed_package(ctx, name, authority, by_ca=by_ca)
+    folder = signed_package(ctx, name, authority, with_root, by_ca)
     check(run_program(ctx, folder) == 0, "exit code is not 0")
     expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
                                                  SYS_COPIED] +
@@ -691,18 +670,29 @@ def publisher_under_a_trusted_root(ctx, name, usage, record, by_ca=False):
 
 
 @case("win64")
+def publisher_under_an_untrusted_root_is_not_trusted(ctx):
+    publisher_not_trusted(ctx, "untrusted_root", CATALOG_UNVERIFIED, with_root=True)
+
+
+@case("win64")
+def publisher_without_a_chain_to_any_root_is_not_trusted(ctx):
+    publisher_not_trusted(ctx, "no_chain", CATALOG_UNVERIFIED)
+
+
+@case("win64")
 def publisher_without_the_code_signing_usage_is_not_trusted(ctx):
-    publisher_under_a_trusted_root(ctx, "server_auth", "server_auth", CATALOG_UNVERIFIED)
+    publisher_not_trusted(ctx, "server_auth", CATALOG_UNVERIFIED, usage="server_auth",
+                          root_trusted=True)
 
 
 @case("win64")
 def hardware_programme_signer_is_left_to_windows(ctx):
-    publisher_under_a_trusted_root(ctx, "hardware", "hardware_programme", None)
+    publisher_not_trusted(ctx, "hardware", None, usage="hardware_programme", root_trusted=True)
 
 
 @case("win64")
 def certificate_authority_as_signer_is_not_trusted(ctx):
-    publisher_under_a_trusted_root(ctx, "ca_signer", "code_signing", CATALOG_UNVERIFIED, by_ca=True)
+    publisher_not_trusted(ctx, "ca_signer", CATALOG_UNVERIFIED, root_trusted=True, by_ca=True)
 
 
 @case("win64")
