@@ -151,7 +151,11 @@ class Prefix:
             leftover.unlink()
 
     def staged_infs(self):
-        return sorted(p.name for p in (self.windows / "inf").glob("oem*.inf"))
+        """The INFs staging may add: oemN.inf, or the package INF's own name, which Wine keeps
+        when it is free."""
+        return sorted(p.name for p in (self.windows / "inf").glob("*.inf")
+                      if p.name.lower().startswith("oem") or
+                      p.name.lower() == "qz_usbtouartdriver.inf")
 
     def run(self, program, cwd=None):
         """Runs a Windows path (or a Linux path) of a program; answers its exit code."""
