@@ -136,6 +136,25 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {"oem4.inf", "QZ_UsbToUartDriver.inf"},
                    {kNoneFound, kDone}},
+        // Providers compare as Windows compares them: ASCII letters in either case.
+        FolderCase{"OlderReleaseWhoseProviderDiffersInCase",
+                   [](const fs::path& root, FakePlatform& f) {
+                     Publish(root, f, "oem3.inf", kOlderOurs, "QZ_UsbToUartDriver.inf", "qz");
+                   },
+                   {"oem3.inf"},
+                   {},
+                   {Removed("oem3.inf"), kDone}},
+        // Without our own Provider, only our exact bytes identify the package: an empty
+        // Provider of another maker's INF of the same name is no match.
+        FolderCase{"OurProviderUnreadableAndTheirsEmpty",
+                   [](const fs::path& root, FakePlatform& f) {
+                     f.infVersionByPath[kPackageInf] = {};
+                     Publish(root, f, "oem4.inf", kTheirs, "QZ_UsbToUartDriver.inf", "");
+                     Publish(root, f, "oem12.inf", kOurs, "oem12.inf", "");
+                   },
+                   {"oem12.inf"},
+                   {"oem4.inf"},
+                   {Removed("oem12.inf"), kDone}},
         FolderCase{"AnotherMakersWithAnotherName",
                    [](const fs::path& root, FakePlatform& f) {
                      Publish(root, f, "oem5.inf", kTheirs, "their_uart.inf", "QZ");

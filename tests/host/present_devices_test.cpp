@@ -85,7 +85,8 @@ TEST(DeviceInstallExitTest, ResultsSurviveTheExitCode) {
     EXPECT_EQ(back.error, result.error);
   }
   // A helper that died, or one that could not read its arguments.
-  for (const std::uint32_t code : {0xC0000005u, 87u, 0u, 1u}) {
+  // The last one carries our tag but a bit no code of the helper's sets.
+  for (const std::uint32_t code : {0xC0000005u, 87u, 0u, 1u, 0x50000010u}) {
     const DeviceInstallResult died = DecodeDeviceInstallExit(code);
     EXPECT_TRUE(died.failed && !died.installed && died.error == code) << code;
   }
@@ -175,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {kNoDriver},
                    {{kOurId, {1, 0, true}}},
                    {Update(kOurId)},
+                   {kInstalled, kRestart}},
+        // A later ID that needs no restart does not take back an earlier one's.
+        DeviceCase{"RestartForTheFirstOfTwoIds",
+                   {kNoDriver, kOnAnother},
+                   {{kOurId, {1, 0, true}}, {kOurOtherId, {1, 0, false}}},
+                   {Update(kOurId), Update(kOurOtherId)},
                    {kInstalled, kRestart}},
         DeviceCase{"InstallFails",
                    {kNoDriver},

@@ -268,19 +268,22 @@ def case_signed_bundle(args):
 
 
 def tiny_drivers(work):
-    """Kernel-mode images (native subsystem) for i386 and x64, made with the cross compilers."""
+    """Kernel-mode images (native subsystem) for i386 and x64, and a user-mode (console) i386
+    image that is no driver, made with the cross compilers."""
     folder = Path(work) / "drivers"
     folder.mkdir(parents=True, exist_ok=True)
     source = folder / "driver.c"
     source.write_text("int DriverEntry(void* object, void* path) "
                       "{ (void)object; (void)path; return 0; }\n")
     images = {}
-    for machine, compiler, entry in (("i386", "i686-w64-mingw32-gcc", "_DriverEntry"),
-                                     ("x64", "x86_64-w64-mingw32-gcc", "DriverEntry")):
-        image = folder / ("%s.sys" % machine)
-        subprocess.run([compiler, "-nostdlib", "-Wl,--subsystem,native", "-e", entry, "-o",
+    for name, compiler, entry, subsystem in (
+            ("i386", "i686-w64-mingw32-gcc", "_DriverEntry", "native"),
+            ("x64", "x86_64-w64-mingw32-gcc", "DriverEntry", "native"),
+            ("i386-user-mode", "i686-w64-mingw32-gcc", "_DriverEntry", "console")):
+        image = folder / ("%s.sys" % name)
+        subprocess.run([compiler, "-nostdlib", "-Wl,--subsystem," + subsystem, "-e", entry, "-o",
                         str(image), str(source)], check=True, timeout=120)
-        images[machine] = image.read_bytes()
+        images[name] = image.read_bytes()
     return images
 
 
@@ -289,10 +292,14 @@ DRIVER_MACHINE = {"xp": "i386", "win7_32bit": "i386", "win7_64bit/64bits": "x64"
 
 
 def sign_catalog(drivers, authority, algorithm="sha256", inf_data=None):
-    """qz_uart.cat beside the INF, listing the INF's bytes (or `inf_data`), signed."""
+    """qz_uart.cat beside the INF, signed. As real catalogs do, it lists the driver files too,
+    ahead of the INF's bytes (or `inf_data`)."""
     data = inf_data if inf_data is not None else (drivers / "QZ_UsbToUartDriver.inf").read_bytes()
+    members = [catalog.member_of((drivers / sub / "usbser.sys").read_bytes(), algorithm)
+               for sub in ("win7_64bit/64bits", "win10")]
+    members.append(catalog.member_of(data, algorithm))
     unsigned = drivers.parent / "unsigned.cat"
-    unsigned.write_bytes(catalog.unsigned_catalog(members=[catalog.member_of(data, algorithm)]))
+    unsigned.write_bytes(catalog.unsigned_catalog(members=members))
     (drivers / "qz_uart.cat").unlink(missing_ok=True)
     authority.sign(unsigned, drivers / "qz_uart.cat")
     unsigned.unlink()
@@ -312,7 +319,7 @@ def maker_package(source, folder, images, authority, algorithm="sha256"):
     return drivers
 
 
-def break_package(drivers, how, authority):
+def break_package(drivers, how, authority, images):
     inf = drivers / "QZ_UsbToUartDriver.inf"
     if how == "missing":
         (drivers / "win10" / "usbser.sys").unlink()
@@ -326,6 +333,8 @@ def break_package(drivers, how, authority):
         (drivers / "qz_uart.cat").write_bytes(b"")
     elif how == "text_driver":
         (drivers / "win10" / "usbser.sys").write_bytes(b"QZ placeholder, not a driver\r\n")
+    elif how == "user_mode_driver":
+        (drivers / "win7_32bit" / "usbser.sys").write_bytes(images["i386-user-mode"])
     elif how == "x64_driver_in_xp":
         (drivers / "xp" / "usbser.sys").write_bytes((drivers / "win8_64bit" / "usbser.sys").read_bytes())
     elif how == "utf8_mdmcpq_without_version":
@@ -387,6 +396,7 @@ def case_broken_packages(args):
              ("no_inf", "QZ_UsbToUartDriver.inf is missing"),
              ("no_catalog", "qz_uart.cat is missing"), ("empty_catalog", "qz_uart.cat is empty"),
              ("text_driver", "win10/usbser.sys is not a PE image"),
+             ("user_mode_driver", "win7_32bit/usbser.sys is not a kernel-mode driver"),
              ("x64_driver_in_xp", "xp/usbser.sys is a driver for x64"),
              ("utf8_mdmcpq_without_version", "win8_64bit/mdmcpq.inf is neither"),
              ("catalog_of_another_file", NOT_COVERED),
@@ -396,7 +406,7 @@ def case_broken_packages(args):
         drivers = work / how / "Drivers"
         shutil.rmtree(drivers.parent, ignore_errors=True)
         shutil.copytree(good, drivers)
-        break_package(drivers, how, authority)
+        break_package(drivers, how, authority, images)
         # An earlier build's zip must not outlive a release that failed.
         (build / bundle).write_bytes(b"an earlier bundle")
         code, output = run(["cmake", "--preset", "release", "-B", str(build),
