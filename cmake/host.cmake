@@ -5,13 +5,24 @@ add_library(qz_fake_platform STATIC platform/fake_platform_ops.cpp)
 target_link_libraries(qz_fake_platform PUBLIC qz_logic)
 qz_warnings(qz_fake_platform)
 
+# The host tests' stand-in for the 64-bit helper: the set-up program starts only a file of
+# exactly these bytes.
+set(QZ_HELPER_TEXT "QZ_DeviceInstall64.exe stand-in for the host tests")
+set(OUTPUT ${QZ_GENERATED}/device_helper_digest.cpp)
+include(cmake/helper_digest.cmake)
+unset(OUTPUT)
+
+target_sources(qz_logic PRIVATE ${QZ_GENERATED}/device_helper_digest.cpp)
+
 add_library(qz_test_support STATIC tests/host/test_support.cpp)
 target_link_libraries(qz_test_support PUBLIC qz_fake_platform GTest::gtest)
+target_compile_definitions(qz_test_support PRIVATE "QZ_HELPER_STAND_IN=\"${QZ_HELPER_TEXT}\"")
 qz_warnings(qz_test_support)
 
 add_executable(qz_host_tests
   tests/host/install_paths_test.cpp
   tests/host/install_log_test.cpp
+  tests/host/file_digest_test.cpp
   tests/host/windows_release_test.cpp
   tests/host/system_file_deployment_test.cpp
   tests/host/modem_inf_patch_test.cpp

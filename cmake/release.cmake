@@ -59,10 +59,24 @@ find_program(QZ_OSSLSIGNCODE osslsigncode)
 # Always run: the signing settings come from the environment of the build, not of configure.
 set(QZ_STAGE_COMMANDS)
 set(QZ_BUNDLE_FILES)
+# The helper is staged (signed) before the set-up program is compiled, which carries the digest
+# of exactly the helper that ships.
+set(QZ_SHIPPED_HELPER ${QZ_BUNDLE}/QZ_DeviceInstall64.exe)
+add_custom_target(qz_helper_digest
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${QZ_DEVICE_HELPER} -DOUTPUT=${QZ_SHIPPED_HELPER}
+          -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE} -DEPOCH=${QZ_SOURCE_DATE_EPOCH}
+          -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake
+  COMMAND ${CMAKE_COMMAND} -DHELPER=${QZ_SHIPPED_HELPER} -DOUTPUT=${QZ_HELPER_DIGEST_SOURCE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/helper_digest.cmake
+  BYPRODUCTS ${QZ_HELPER_DIGEST_SOURCE} ${QZ_SHIPPED_HELPER}
+  DEPENDS qz_device_helper64 qz_check_driver_package
+  COMMENT "Staging QZ_DeviceInstall64.exe and taking its digest" VERBATIM)
+add_dependencies(QZ_DriverSetup qz_helper_digest)
+list(APPEND QZ_BUNDLE_FILES ${QZ_SHIPPED_HELPER})
+
 # Each program as it is named in the bundle, and where the build made it.
 set(QZ_BUNDLE_EXECUTABLES "QZ_DriverSetup.exe|$<TARGET_FILE:QZ_DriverSetup>"
-                          "QZ_DriverRemove.exe|$<TARGET_FILE:QZ_DriverRemove>"
-                          "QZ_DeviceInstall64.exe|${QZ_DEVICE_HELPER}")
+                          "QZ_DriverRemove.exe|$<TARGET_FILE:QZ_DriverRemove>")
 foreach(entry IN LISTS QZ_BUNDLE_EXECUTABLES)
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 name)
@@ -77,7 +91,7 @@ add_custom_target(qz_bundle ALL
   ${QZ_STAGE_COMMANDS}
   COMMAND ${CMAKE_COMMAND} -DBUNDLE=${QZ_BUNDLE} -DPACKAGE=${QZ_PACKAGE}
           -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
-  DEPENDS ${QZ_BUNDLE_PROGRAMS} qz_check_driver_package
+  DEPENDS ${QZ_BUNDLE_PROGRAMS} qz_check_driver_package qz_helper_digest
   COMMENT "Staging the executables and SHA256SUMS" VERBATIM)
 
 install(FILES ${QZ_BUNDLE_FILES} ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS DESTINATION .)

@@ -7,10 +7,17 @@ target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=',
                                                SPDLOG_DISABLE_DEFAULT_LOGGER)
 target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
+# The set-up program carries the digest of the helper it may start, so the helper is built (and,
+# for a release, signed) first; qz_helper_digest writes this file.
+set(QZ_HELPER_DIGEST_SOURCE ${QZ_GENERATED}/device_helper_digest.cpp)
+set_source_files_properties(${QZ_HELPER_DIGEST_SOURCE} PROPERTIES GENERATED TRUE)
+
 enable_language(RC)
 include(cmake/program.cmake)
 qz_program(QZ_DriverSetup DESCRIPTION "QZ USB-to-UART driver setup" LEVEL requireAdministrator
-           ARCHITECTURE x86 SOURCES setup/main.cpp LIBRARIES qz_logic)
+           ARCHITECTURE x86
+           SOURCES setup/main.cpp platform/windows_trust_ops.cpp ${QZ_HELPER_DIGEST_SOURCE}
+           LIBRARIES qz_logic)
 qz_program(QZ_DriverRemove DESCRIPTION "QZ USB-to-UART driver remover" LEVEL requireAdministrator
            ARCHITECTURE x86 SOURCES remove/main.cpp LIBRARIES qz_logic)
 
@@ -33,17 +40,30 @@ if(QZ_RELEASE)
   return()
 endif()
 
+add_custom_target(qz_helper_digest
+  COMMAND ${CMAKE_COMMAND} -DHELPER=${QZ_DEVICE_HELPER} -DOUTPUT=${QZ_HELPER_DIGEST_SOURCE}
+          -P ${PROJECT_SOURCE_DIR}/cmake/helper_digest.cmake
+  BYPRODUCTS ${QZ_HELPER_DIGEST_SOURCE}
+  DEPENDS qz_device_helper64
+  COMMENT "Taking the digest of QZ_DeviceInstall64.exe" VERBATIM)
+add_dependencies(QZ_DriverSetup qz_helper_digest)
+
 # Test-only variant whose staging answers "already there" (last error 80), for the Wine runs.
 add_executable(qz_staging_error80 WIN32
   tests/e2e/staging_error80_main.cpp
-  platform/windows_platform_ops.cpp)
-target_link_libraries(qz_staging_error80 PRIVATE qz_logic setupapi crypt32 wintrust user32)
+  platform/windows_platform_ops.cpp
+  platform/windows_trust_ops.cpp
+  platform/system_dlls.cpp
+  ${QZ_HELPER_DIGEST_SOURCE})
+target_link_libraries(qz_staging_error80 PRIVATE qz_logic user32)
+add_dependencies(qz_staging_error80 qz_helper_digest)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
 
 # A console helper for the Wine runs: paired starts, a file held open, attribute bits, the
 # catalog name and signature as the program sees them, a certificate put into the Root store.
-add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp platform/windows_platform_ops.cpp)
+add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp platform/windows_platform_ops.cpp
+                             platform/windows_trust_ops.cpp platform/system_dlls.cpp)
 target_link_libraries(qz_e2e_helper PRIVATE qz_logic setupapi crypt32 wintrust user32)
 target_link_options(qz_e2e_helper PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_e2e_helper)
@@ -60,6 +80,9 @@ find_package(Python3 COMPONENTS Interpreter REQUIRED)
 # (another python3 may come first on PATH).
 find_program(QZ_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 set(QZ_EXE_CHECKS ${PROJECT_SOURCE_DIR}/tests/windows)
+# Each program imports KnownDLLs only; the remover and the helper have no trust code at all.
+set(QZ_EXE_CHECK_QZ_DriverSetup)
+set(QZ_EXE_CHECK_QZ_DriverRemove --no-trust)
 foreach(program IN ITEMS QZ_DriverSetup QZ_DriverRemove)
   add_test(NAME exe.xp_import_audit.${program}
            COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
@@ -67,6 +90,10 @@ foreach(program IN ITEMS QZ_DriverSetup QZ_DriverRemove)
   add_test(NAME exe.header_and_resources.${program}
            COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py
                    $<TARGET_FILE:${program}> --version ${PROJECT_VERSION} --unsigned)
+  add_test(NAME exe.known_dlls_only.${program}
+           COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_imports.py
+                   $<TARGET_FILE:${program}> ${QZ_EXE_CHECK_${program}})
+  set_tests_properties(exe.known_dlls_only.${program} PROPERTIES TIMEOUT 60)
   set_tests_properties(exe.xp_import_audit.${program} exe.header_and_resources.${program}
                        PROPERTIES TIMEOUT 60)
 endforeach()
@@ -82,6 +109,16 @@ add_test(NAME exe.xp_import_audit.QZ_DeviceInstall64
 add_test(NAME exe.header_and_resources.QZ_DeviceInstall64
          COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_executable.py ${QZ_DEVICE_HELPER}
                  --version ${PROJECT_VERSION} --unsigned --x64 --level asInvoker)
+add_test(NAME exe.known_dlls_only.QZ_DeviceInstall64
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_imports.py ${QZ_DEVICE_HELPER} --no-trust)
+# The test helper links the Setup API and CryptoAPI as import libraries: the check must say so.
+add_test(NAME exe.known_dlls_check_names_offenders
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_imports.py
+                 $<TARGET_FILE:qz_e2e_helper> --no-trust)
+set_tests_properties(exe.known_dlls_only.QZ_DeviceInstall64 exe.known_dlls_check_names_offenders
+                     PROPERTIES TIMEOUT 60)
+set_tests_properties(exe.known_dlls_check_names_offenders PROPERTIES PASS_REGULAR_EXPRESSION
+  "not KnownDLLs: crypt32\\.dll, [^\n]*setupapi\\.dll[^\n]*\nFAIL: names crypt32\\.dll, wintrust\\.dll")
 set_tests_properties(exe.xp_import_audit_names_offenders exe.xp_import_audit.QZ_DeviceInstall64
                      exe.header_and_resources.QZ_DeviceInstall64 PROPERTIES TIMEOUT 60)
 

@@ -3,13 +3,16 @@
 // exit code tells the set-up program what happened.
 #include "device/device_install.h"
 #include "device/device_install_exit.h"
+#include "platform/system_dlls.h"
 #include "platform/windows_platform_ops.h"
 
 int main(int argc, char** argv) {
+  KeepDllSearchInSystemFolder();
   if (argc != 3) {
     return 87;  // ERROR_INVALID_PARAMETER: a failure the set-up program reports as such
   }
-  SetPlatform(WindowsPlatformOps());
+  static const PlatformOps ops = WindowsPlatformOps();
+  SetPlatform(ops);
   const DeviceInstallResult result =
       InstallDriverFor(DevicesNeedingDriver(argv[1], argv[2]), argv[1]);
   return static_cast<int>(EncodeDeviceInstallExit(result));

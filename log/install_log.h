@@ -8,7 +8,8 @@ class logger;
 }
 
 // Creates the append-mode file logger and registers it under `name`. Answers null, having
-// created nothing, when the file's folder is missing or the file cannot be opened.
+// written nothing, when the file's folder is missing or is a link, when the file cannot be
+// opened, or when it is anything but a plain file of its own (a link, a hard link, a folder).
 std::shared_ptr<spdlog::logger> CreateInstallLog(const std::string& name, const std::string& path);
 
 // One info record through the registered install logger; nothing when it is not registered.

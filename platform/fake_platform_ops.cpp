@@ -261,19 +261,94 @@ int FakeDirectoryExists(const char* path) {
     return *g_fake->directoryExistsAnswer;
   }
   struct stat status;
-  return stat(path, &status) == 0 && S_ISDIR(status.st_mode) ? 1 : 0;
+  return lstat(path, &status) == 0 && S_ISDIR(status.st_mode) ? 1 : 0;
 }
 
 char g_mutex;
 char g_namespace;
 char g_boundary;
 std::string g_securityText;
+// The log file and the one file opened for reading, with what stands behind their handles.
+char g_logFile;
+std::FILE* g_logStream = nullptr;
+bool g_logIsLink = false;
+char g_readFile;
+std::string g_readPath;
 
 std::string HandleName(SystemHandle handle) {
   if (handle == &g_mutex) return "mutex";
   if (handle == &g_namespace) return "namespace";
   if (handle == &g_boundary) return "boundary";
+  if (handle == &g_logFile) return "log";
+  if (handle == &g_readFile) return "file";
   return "?";
+}
+
+SystemHandle FakeOpenLogFile(const char* path) {
+  if (Record(std::string("OpenLogFile ") + path)) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  // As Windows does with FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, not followed.
+  struct stat status;
+  g_logIsLink = lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+  g_logStream = std::fopen(path, "ab");
+  if (g_logStream == nullptr) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  ++g_fake->openHandles;
+  return &g_logFile;
+}
+
+int FakeGetOpenFileFacts(SystemHandle file, OpenFileFacts* facts) {
+  struct stat status;
+  if (Record("GetOpenFileFacts " + HandleName(file)) || fstat(fileno(g_logStream), &status) != 0) {
+    return Fail(0);
+  }
+  facts->attributes = kFileAttributeArchive | (g_logIsLink ? kFileAttributeReparsePoint : 0) |
+                      (S_ISDIR(status.st_mode) ? kFileAttributeDirectory : 0);
+  facts->links = static_cast<std::uint32_t>(status.st_nlink);
+  return 1;
+}
+
+std::FILE* FakeAppendStreamOver(SystemHandle file) {
+  const bool fails = Record("AppendStreamOver " + HandleName(file));
+  // The stream takes the handle either way.
+  --g_fake->openHandles;
+  if (fails) {
+    std::fclose(g_logStream);
+    return Fail<std::FILE*>(nullptr);
+  }
+  return g_logStream;
+}
+
+SystemHandle FakeOpenFileSharingReadOnly(const char* path) {
+  if (Record(std::string("OpenFileSharingReadOnly ") + path)) {
+    return Fail<SystemHandle>(nullptr);
+  }
+  if (!Exists(path)) {
+    g_fake->lastError = kErrorFileNotFound;
+    return nullptr;
+  }
+  g_readPath = path;
+  ++g_fake->openHandles;
+  return &g_readFile;
+}
+
+int FakeReadOpenFile(SystemHandle file, std::vector<unsigned char>* bytes) {
+  if (Record("ReadOpenFile " + HandleName(file))) {
+    return Fail(0);
+  }
+  std::FILE* in = std::fopen(g_readPath.c_str(), "rb");
+  if (in == nullptr) {
+    return Fail(0);
+  }
+  bytes->clear();
+  int c = 0;
+  while ((c = std::fgetc(in)) != EOF) {
+    bytes->push_back(static_cast<unsigned char>(c));
+  }
+  std::fclose(in);
+  return 1;
 }
 
 std::string SecurityName(SecurityDescriptor security) {
@@ -570,8 +645,10 @@ int FakeUpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* i
   return update.answer;
 }
 
-int FakeRunProcessA(const char* application, const char* commandLine, std::uint32_t* exitCode) {
-  if (Record(std::string("RunProcessA ") + application + " | " + commandLine)) {
+int FakeRunProcessA(const char* application, const char* commandLine, const char* currentDirectory,
+                    std::uint32_t* exitCode) {
+  if (Record(std::string("RunProcessA ") + application + " | " + commandLine + " | in " +
+             currentDirectory)) {
     return Fail(0);
   }
   if (g_fake->processStartError) {
@@ -580,6 +657,14 @@ int FakeRunProcessA(const char* application, const char* commandLine, std::uint3
   }
   *exitCode = g_fake->processExitCode;
   return 1;
+}
+
+std::uint32_t FakeGetSystemDirectoryA(char* buffer, std::uint32_t capacity) {
+  const std::string folder = g_fake->windowsDirectory + "\\System32";
+  if (Record("GetSystemDirectoryA") || Answer(folder, buffer, capacity) == 0) {
+    return Fail(0u);
+  }
+  return static_cast<std::uint32_t>(folder.size());
 }
 
 int FakeQueryInfOriginalFileName(const char* infPath, char* name, std::uint32_t capacity) {
@@ -655,6 +740,11 @@ const PlatformOps kFakeOps = {
     FakeGetLastError,
     FakeReplaceFileA,
     FakeDirectoryExists,
+    FakeOpenLogFile,
+    FakeGetOpenFileFacts,
+    FakeAppendStreamOver,
+    FakeOpenFileSharingReadOnly,
+    FakeReadOpenFile,
     FakeCreateMutexA,
     FakeOpenMutexA,
     FakeWaitForSingleObject,
@@ -684,6 +774,7 @@ const PlatformOps kFakeOps = {
     FakeListPresentDevices,
     FakeUpdateDriverForPlugAndPlayDevicesA,
     FakeRunProcessA,
+    FakeGetSystemDirectoryA,
     FakeQueryInfOriginalFileName,
     FakeSetupUninstallOEMInfA,
     FakeGetSystemWindowsDirectoryA,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorProcNotFound = 127;
+// ERROR_INVALID_IMAGE_HASH: a program is not the one this release shipped.
+constexpr std::uint32_t kErrorInvalidImageHash = 577;
 
 // The one right a run needs on a mutex another account made: waiting on it (and releasing it).
 constexpr std::uint32_t kSynchronizeAccess = 0x00100000;
@@ -74,9 +77,11 @@ constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 constexpr std::uint32_t kFileAttributeReadOnly = 0x00000001;
 constexpr std::uint32_t kFileAttributeHidden = 0x00000002;
 constexpr std::uint32_t kFileAttributeSystem = 0x00000004;
+constexpr std::uint32_t kFileAttributeDirectory = 0x00000010;
 constexpr std::uint32_t kFileAttributeArchive = 0x00000020;
 constexpr std::uint32_t kFileAttributeNormal = 0x00000080;
 constexpr std::uint32_t kFileAttributeTemporary = 0x00000100;
+constexpr std::uint32_t kFileAttributeReparsePoint = 0x00000400;
 constexpr std::uint32_t kFileAttributeOffline = 0x00001000;
 constexpr std::uint32_t kFileAttributeNotContentIndexed = 0x00002000;
 
@@ -100,6 +105,14 @@ struct CatalogFacts {
   // Basic constraints say the signer is a certificate authority.
   bool signerIsCa = false;
   std::vector<unsigned char> signerCertificate;  // DER
+  // Each member's SpcIndirectDataContent (DER), which carries the member file's digest.
+  std::vector<std::vector<unsigned char>> memberIndirectData;
+};
+
+// What an open file is, asked of its handle (GetFileInformationByHandle).
+struct OpenFileFacts {
+  std::uint32_t attributes = 0;
+  std::uint32_t links = 0;
 };
 
 // One line of an INF section as the Setup API reads it: field 0 is the key (empty when the line
@@ -130,7 +143,21 @@ struct PlatformOps {
   // Puts `replacement` in place of `replaced`, moving the replaced file to `backup`. Its
   // partial failures can leave the replaced file under the backup name, or missing.
   int (*ReplaceFileA)(const char* replaced, const char* replacement, const char* backup);
+  // 1 for a plain folder: not a link, junction or other reparse point (which another account may
+  // have planted to send the log somewhere else).
   int (*DirectoryExists)(const char* path);
+  // Opens the file for appending, creating it when missing, without following a link or other
+  // reparse point at its path; null on failure, with the reason in the last error.
+  SystemHandle (*OpenLogFile)(const char* path);
+  int (*GetOpenFileFacts)(SystemHandle file, OpenFileFacts* facts);
+  // A stream that appends through the open file. It takes the handle whatever it answers: the
+  // stream closes it, or, when none could be made (null), it is closed already.
+  std::FILE* (*AppendStreamOver)(SystemHandle file);
+  // Opens the file for reading and lets others read it too, but neither write, rename nor
+  // delete it while the handle is open; null on failure, with the reason in the last error.
+  SystemHandle (*OpenFileSharingReadOnly)(const char* path);
+  // The whole file, from its start. 0 on failure.
+  int (*ReadOpenFile)(SystemHandle file, std::vector<unsigned char>* bytes);
 
   // Creates the named mutex, or opens it when another process created it; null on failure,
   // with the reason in the last error. A null `security` gives the account's default.
@@ -190,9 +217,13 @@ struct PlatformOps {
   // failure is the call's). `rebootRequired` is set when Windows needs a restart to finish.
   int (*UpdateDriverForPlugAndPlayDevicesA)(const char* hardwareId, const char* infPath,
                                             std::uint32_t flags, int* rebootRequired);
-  // CreateProcessA with no window, then waits for it without a time limit. 0 when it cannot be
-  // started (the reason in the last error); else 1 with the process's exit code.
-  int (*RunProcessA)(const char* application, const char* commandLine, std::uint32_t* exitCode);
+  // CreateProcessA with no window in `currentDirectory`, then waits for it without a time
+  // limit. 0 when it cannot be started (the reason in the last error); else 1 with the
+  // process's exit code.
+  int (*RunProcessA)(const char* application, const char* commandLine, const char* currentDirectory,
+                     std::uint32_t* exitCode);
+  // The system folder (System32, as this process sees it); its length, 0 on failure.
+  std::uint32_t (*GetSystemDirectoryA)(char* buffer, std::uint32_t capacity);
   // SetupGetInfInformationA + SetupQueryInfOriginalFileInformationA: the name the INF in the
   // system's INF folder was staged from. 0 when the Setup API cannot tell.
   int (*QueryInfOriginalFileName)(const char* infPath, char* name, std::uint32_t capacity);

@@ -1,17 +1,17 @@
 #include "platform/windows_platform_ops.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
-// setupapi.h, sddl.h and wincrypt.h need the types of windows.h first.
+// setupapi.h and sddl.h need the types of windows.h first.
 #include <sddl.h>
 #include <setupapi.h>
-#include <softpub.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/system_dlls.h"
 
 static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
 static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==
@@ -22,6 +22,59 @@ static_assert(offsetof(SystemInfo, wProcessorLevel) == offsetof(SYSTEM_INFO, wPr
               "system info layout");
 
 namespace {
+
+constexpr char kSetupApiDll[] = "setupapi.dll";
+
+// Every Setup API function the programs need, all of them in XP's setupapi.dll.
+struct SetupApiFunctions {
+  decltype(&::SetupCopyOEMInfA) SetupCopyOEMInfA;
+  decltype(&::SetupOpenInfFileA) SetupOpenInfFileA;
+  decltype(&::SetupFindFirstLineA) SetupFindFirstLineA;
+  decltype(&::SetupFindNextLine) SetupFindNextLine;
+  decltype(&::SetupGetFieldCount) SetupGetFieldCount;
+  decltype(&::SetupGetStringFieldA) SetupGetStringFieldA;
+  decltype(&::SetupCloseInfFile) SetupCloseInfFile;
+  decltype(&::SetupGetInfInformationA) SetupGetInfInformationA;
+  decltype(&::SetupQueryInfOriginalFileInformationA) SetupQueryInfOriginalFileInformationA;
+  decltype(&::SetupDiGetClassDevsA) SetupDiGetClassDevsA;
+  decltype(&::SetupDiEnumDeviceInfo) SetupDiEnumDeviceInfo;
+  decltype(&::SetupDiGetDeviceRegistryPropertyA) SetupDiGetDeviceRegistryPropertyA;
+  decltype(&::SetupDiOpenDevRegKey) SetupDiOpenDevRegKey;
+  decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList;
+};
+
+// Null, with the reason in the last error, when setupapi.dll cannot be loaded from the system
+// folder; the call that needed it fails with that reason.
+const SetupApiFunctions* SetupApi() {
+  static SetupApiFunctions functions;
+  static bool complete = false;
+  if (complete) {
+    return &functions;
+  }
+  functions = {QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupQueryInfOriginalFileInformationA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey),
+               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList)};
+  // Looked up in order: the first one missing leaves its reason as the last error.
+  complete = functions.SetupCopyOEMInfA && functions.SetupOpenInfFileA &&
+             functions.SetupFindFirstLineA && functions.SetupFindNextLine &&
+             functions.SetupGetFieldCount && functions.SetupGetStringFieldA &&
+             functions.SetupCloseInfFile && functions.SetupGetInfInformationA &&
+             functions.SetupQueryInfOriginalFileInformationA && functions.SetupDiGetClassDevsA &&
+             functions.SetupDiEnumDeviceInfo && functions.SetupDiGetDeviceRegistryPropertyA &&
+             functions.SetupDiOpenDevRegKey && functions.SetupDiDestroyDeviceInfoList;
+  return complete ? &functions : nullptr;
+}
 
 // A function of a loaded system DLL, looked up rather than imported: an import the DLL lacks
 // (on XP, or an early XP update level) would keep the program from starting at all. Null when
@@ -69,8 +122,12 @@ void SystemInfoOf(SystemInfo* info) { ::GetSystemInfo(reinterpret_cast<SYSTEM_IN
 int CopyOemInf(const char* sourceInf, const char* mediaLocation, std::uint32_t mediaType,
                std::uint32_t copyStyle, char* destinationName, std::uint32_t destinationNameSize,
                std::uint32_t* requiredSize, char** destinationNameComponent) {
+  const SetupApiFunctions* api = SetupApi();
+  if (api == nullptr) {
+    return 0;
+  }
   DWORD required = 0;
-  const BOOL ok = ::SetupCopyOEMInfA(
+  const BOOL ok = api->SetupCopyOEMInfA(
       sourceInf, mediaLocation, mediaType, copyStyle, destinationName, destinationNameSize,
       requiredSize != nullptr ? &required : nullptr, destinationNameComponent);
   if (requiredSize != nullptr) {
@@ -87,7 +144,8 @@ int ReplaceFileOp(const char* replaced, const char* replacement, const char* bac
 
 int DirectoryExistsOp(const char* path) {
   const DWORD attributes = ::GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 SECURITY_ATTRIBUTES SecurityOf(SecurityDescriptor descriptor) {
@@ -251,9 +309,7 @@ int WindowStationFlags(std::uint32_t* flags) {
 
 // Microsoft dates it only as "Windows XP and later": an early XP setupapi.dll may lack it.
 int NonInteractiveMode(int nonInteractive) {
-  using Fn = BOOL(WINAPI*)(BOOL);
-  static const Fn fn =
-      SystemFunction<Fn>(::GetModuleHandleA("setupapi.dll"), "SetupSetNonInteractiveMode");
+  const auto fn = QZ_DLL_FUNCTION(kSetupApiDll, SetupSetNonInteractiveMode);
   if (fn == nullptr) {
     return 0;
   }
@@ -262,24 +318,28 @@ int NonInteractiveMode(int nonInteractive) {
 }
 
 int InfVersionString(const char* infPath, const char* key, char* value, std::uint32_t capacity) {
-  HINF inf = ::SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
+  const SetupApiFunctions* api = SetupApi();
+  if (api == nullptr) {
+    return 0;
+  }
+  HINF inf = api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
   if (inf == INVALID_HANDLE_VALUE) {
     return 0;
   }
   INFCONTEXT line;
-  const BOOL found = ::SetupFindFirstLineA(inf, "Version", key, &line) &&
-                     ::SetupGetStringFieldA(&line, 1, value, capacity, nullptr);
-  ::SetupCloseInfFile(inf);
+  const BOOL found = api->SetupFindFirstLineA(inf, "Version", key, &line) &&
+                     api->SetupGetStringFieldA(&line, 1, value, capacity, nullptr);
+  api->SetupCloseInfFile(inf);
   return found ? 1 : 0;
 }
 
-bool StringField(INFCONTEXT* line, DWORD index, std::string& field) {
+bool StringField(const SetupApiFunctions* api, INFCONTEXT* line, DWORD index, std::string& field) {
   DWORD needed = 0;
-  if (!::SetupGetStringFieldA(line, index, nullptr, 0, &needed) || needed == 0) {
+  if (!api->SetupGetStringFieldA(line, index, nullptr, 0, &needed) || needed == 0) {
     return false;
   }
   std::vector<char> buffer(needed);
-  if (!::SetupGetStringFieldA(line, index, buffer.data(), needed, nullptr)) {
+  if (!api->SetupGetStringFieldA(line, index, buffer.data(), needed, nullptr)) {
     return false;
   }
   field.assign(buffer.data());
@@ -287,33 +347,39 @@ bool StringField(INFCONTEXT* line, DWORD index, std::string& field) {
 }
 
 int InfSectionLines(const char* infPath, const char* section, std::vector<InfLine>* lines) {
-  HINF inf = ::SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
+  const SetupApiFunctions* api = SetupApi();
+  if (api == nullptr) {
+    return 0;
+  }
+  HINF inf = api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
   if (inf == INVALID_HANDLE_VALUE) {
     return 0;
   }
   lines->clear();
   INFCONTEXT line;
-  bool more = ::SetupFindFirstLineA(inf, section, nullptr, &line) != FALSE;
+  bool more = api->SetupFindFirstLineA(inf, section, nullptr, &line) != FALSE;
   const int found = more ? 1 : 0;
   while (more) {
-    InfLine fields(1 + ::SetupGetFieldCount(&line));
+    InfLine fields(1 + api->SetupGetFieldCount(&line));
     for (DWORD i = 0; i < fields.size(); ++i) {
-      StringField(&line, i, fields[i]);
+      StringField(api, &line, i, fields[i]);
     }
     lines->push_back(std::move(fields));
-    more = ::SetupFindNextLine(&line, &line) != FALSE;
+    more = api->SetupFindNextLine(&line, &line) != FALSE;
   }
-  ::SetupCloseInfFile(inf);
+  api->SetupCloseInfFile(inf);
   return found;
 }
 
-std::vector<std::string> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
+std::vector<std::string> HardwareIds(const SetupApiFunctions* api, HDEVINFO set,
+                                     SP_DEVINFO_DATA* device) {
   DWORD needed = 0;
-  ::SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &needed);
+  api->SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr, nullptr, 0,
+                                         &needed);
   std::vector<BYTE> buffer(needed + 2, 0);  // room for the list's two terminators
   std::vector<std::string> ids;
-  if (needed == 0 || !::SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr,
-                                                          buffer.data(), needed, nullptr)) {
+  if (needed == 0 || !api->SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, nullptr,
+                                                             buffer.data(), needed, nullptr)) {
     return ids;
   }
   for (const char* id = reinterpret_cast<const char*>(buffer.data()); *id != '\0';
@@ -323,8 +389,8 @@ std::vector<std::string> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA* device) {
   return ids;
 }
 
-std::string DriverInfPath(HDEVINFO set, SP_DEVINFO_DATA* device) {
-  HKEY key = ::SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+std::string DriverInfPath(const SetupApiFunctions* api, HDEVINFO set, SP_DEVINFO_DATA* device) {
+  HKEY key = api->SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
   if (key == INVALID_HANDLE_VALUE) {
     return std::string();  // no driver yet
   }
@@ -339,8 +405,12 @@ std::string DriverInfPath(HDEVINFO set, SP_DEVINFO_DATA* device) {
 }
 
 int PresentDevices(std::vector<PresentDeviceFacts>* devices) {
+  const SetupApiFunctions* api = SetupApi();
+  if (api == nullptr) {
+    return 0;
+  }
   HDEVINFO set =
-      ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+      api->SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) {
     return 0;
   }
@@ -348,24 +418,20 @@ int PresentDevices(std::vector<PresentDeviceFacts>* devices) {
   SP_DEVINFO_DATA device;
   std::memset(&device, 0, sizeof device);
   device.cbSize = sizeof device;
-  for (DWORD i = 0; ::SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-    devices->push_back({HardwareIds(set, &device), DriverInfPath(set, &device)});
+  for (DWORD i = 0; api->SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    devices->push_back({HardwareIds(api, set, &device), DriverInfPath(api, set, &device)});
   }
-  ::SetupDiDestroyDeviceInfoList(set);
+  api->SetupDiDestroyDeviceInfoList(set);
   return 1;
 }
 
 // Loaded on first use, not imported: a run with no device to install for never loads it.
 int UpdateDriver(const char* hardwareId, const char* infPath, std::uint32_t flags,
                  int* rebootRequired) {
-  using Fn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
-  static HMODULE newdev = nullptr;
-  if (newdev == nullptr) {
-    newdev = ::LoadLibraryA("newdev.dll");  // its failure is the call's last error
-  }
-  const Fn fn = SystemFunction<Fn>(newdev, "UpdateDriverForPlugAndPlayDevicesA");
+  using Fn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);  // newdev.h is not in every SDK
+  const auto fn = SystemDllFunction<Fn>("newdev.dll", "UpdateDriverForPlugAndPlayDevicesA");
   if (fn == nullptr) {
-    return 0;
+    return 0;  // the load's or the lookup's reason is the call's last error
   }
   BOOL reboot = FALSE;
   const BOOL done = fn(nullptr, hardwareId, infPath, flags, &reboot);
@@ -373,14 +439,15 @@ int UpdateDriver(const char* hardwareId, const char* infPath, std::uint32_t flag
   return done ? 1 : 0;
 }
 
-int RunProcess(const char* application, const char* commandLine, std::uint32_t* exitCode) {
+int RunProcess(const char* application, const char* commandLine, const char* currentDirectory,
+               std::uint32_t* exitCode) {
   std::string line = commandLine;  // CreateProcessA may write into it
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   if (!::CreateProcessA(application, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
+                        currentDirectory, &startup, &process)) {
     return 0;
   }
   ::CloseHandle(process.hThread);
@@ -397,21 +464,30 @@ int RunProcess(const char* application, const char* commandLine, std::uint32_t* 
   return 1;
 }
 
+std::uint32_t SystemDirectory(char* buffer, std::uint32_t capacity) {
+  const UINT length = ::GetSystemDirectoryA(buffer, capacity);
+  return length < capacity ? length : 0;
+}
+
 int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
+  const SetupApiFunctions* api = SetupApi();
+  if (api == nullptr) {
+    return 0;
+  }
   DWORD size = 0;
-  if (!::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &size)) {
+  if (!api->SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &size)) {
     return 0;
   }
   std::vector<BYTE> buffer(size);
   auto* information = reinterpret_cast<SP_INF_INFORMATION*>(buffer.data());
-  if (!::SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, size,
-                                 nullptr)) {
+  if (!api->SetupGetInfInformationA(infPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, size,
+                                    nullptr)) {
     return 0;
   }
   SP_ORIGINAL_FILE_INFO_A original;
   std::memset(&original, 0, sizeof original);
   original.cbSize = sizeof original;
-  if (!::SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original) ||
+  if (!api->SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original) ||
       std::strlen(original.OriginalInfName) >= capacity) {
     return 0;
   }
@@ -421,11 +497,8 @@ int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
 
 // An early XP setupapi.dll may lack it.
 int UninstallOemInf(const char* infFileName, std::uint32_t flags) {
-  using Fn = BOOL(WINAPI*)(PCSTR, DWORD, PVOID);
-  static const Fn fn =
-      SystemFunction<Fn>(::GetModuleHandleA("setupapi.dll"), "SetupUninstallOEMInfA");
+  const auto fn = QZ_DLL_FUNCTION(kSetupApiDll, SetupUninstallOEMInfA);
   if (fn == nullptr) {
-    ::SetLastError(ERROR_PROC_NOT_FOUND);
     return 0;
   }
   return fn(infFileName, flags, nullptr) ? 1 : 0;
@@ -436,235 +509,59 @@ std::uint32_t SystemWindowsDirectory(char* buffer, std::uint32_t capacity) {
   return length < capacity ? length : 0;
 }
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-// A catalog lists hashes of a driver package's files; no real one comes near this.
-constexpr DWORD kLargestCatalog = 64u << 20;
-
-struct MessageCloser {
-  void operator()(void* message) const { ::CryptMsgClose(message); }
-};
-struct StoreCloser {
-  void operator()(void* store) const { ::CertCloseStore(store, 0); }
-};
-struct CertificateFreer {
-  void operator()(const CERT_CONTEXT* certificate) const {
-    ::CertFreeCertificateContext(certificate);
-  }
-};
-struct ChainFreer {
-  void operator()(const CERT_CHAIN_CONTEXT* chain) const { ::CertFreeCertificateChain(chain); }
-};
-using Message = std::unique_ptr<void, MessageCloser>;
-using Store = std::unique_ptr<void, StoreCloser>;
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
-
-bool ReadWholeFile(const char* path, std::vector<BYTE>& data) {
-  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  DWORD high = 0;
-  const DWORD size = ::GetFileSize(file, &high);
-  bool read = size != INVALID_FILE_SIZE && high == 0 && size <= kLargestCatalog;
-  if (read) {
-    data.resize(size);
-    DWORD count = 0;
-    read = size == 0 || (::ReadFile(file, data.data(), size, &count, nullptr) && count == size);
-  }
-  ::CloseHandle(file);
-  return read;
+// Without following a link: a link planted at the log's path is seen on the handle, and the
+// log is then not written at all.
+SystemHandle OpenLogFileOp(const char* path) {
+  const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
-void SignerUsages(const CERT_CONTEXT* signer, CatalogFacts* facts) {
-  DWORD size = 0;
-  if (!::CertGetEnhancedKeyUsage(signer, 0, nullptr, &size)) {
-    return;
-  }
-  std::vector<BYTE> buffer(size);
-  auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
-  if (!::CertGetEnhancedKeyUsage(signer, 0, usage, &size)) {
-    return;
-  }
-  // No usage listed and "not found": the certificate is good for every use.
-  facts->signerAllowsEveryUsage =
-      usage->cUsageIdentifier == 0 && ::GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
-  for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
-    facts->signerUsages.emplace_back(usage->rgpszUsageIdentifier[i]);
-  }
-}
-
-bool SignerIsCa(const CERT_CONTEXT* signer) {
-  const CERT_INFO* info = signer->pCertInfo;
-  if (const CERT_EXTENSION* extension =
-          ::CertFindExtension(szOID_BASIC_CONSTRAINTS2, info->cExtension, info->rgExtension)) {
-    CERT_BASIC_CONSTRAINTS2_INFO constraints;
-    DWORD size = sizeof constraints;
-    return ::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
-                               extension->Value.cbData, 0, &constraints, &size) &&
-           constraints.fCA;
-  }
-  // The older form of the extension, still met in old certificates.
-  if (const CERT_EXTENSION* extension =
-          ::CertFindExtension(szOID_BASIC_CONSTRAINTS, info->cExtension, info->rgExtension)) {
-    DWORD size = 0;
-    if (!::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS, extension->Value.pbData,
-                             extension->Value.cbData, 0, nullptr, &size)) {
-      return false;
-    }
-    std::vector<BYTE> buffer(size);
-    const auto* constraints = reinterpret_cast<const CERT_BASIC_CONSTRAINTS_INFO*>(buffer.data());
-    return ::CryptDecodeObject(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS, extension->Value.pbData,
-                               extension->Value.cbData, 0, buffer.data(), &size) &&
-           constraints->SubjectType.cbData > 0 &&
-           (constraints->SubjectType.pbData[0] & CERT_CA_SUBJECT_FLAG) != 0;
-  }
-  return false;
-}
-
-// Windows' own verdict on the file: signature, the content it covers, the time stamp and the
-// chain to a trusted root, without revocation checks or downloads (the machine may be
-// offline) and without any window.
-std::uint32_t AuthenticodeVerdict(const char* path) {
-  wchar_t widePath[MAX_PATH];
-  if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) {
-    return static_cast<std::uint32_t>(TRUST_E_NOSIGNATURE);
-  }
-  WINTRUST_FILE_INFO file;
-  std::memset(&file, 0, sizeof file);
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = widePath;
-  WINTRUST_DATA data;
-  std::memset(&data, 0, sizeof data);
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
-  const LONG verdict = ::WinVerifyTrust(noWindow, &action, &data);
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  ::WinVerifyTrust(noWindow, &action, &data);
-  return static_cast<std::uint32_t>(verdict);
-}
-
-// A second look at the signer's chain, built by the local machine's engine and judged by the
-// Authenticode policy: some platforms' WinVerifyTrust accepts any root. Time validity was
-// judged above with the signature's time stamp, so it is not judged again at today's date.
-std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCertificates) {
-  CERT_CHAIN_PARA chainPara;
-  std::memset(&chainPara, 0, sizeof chainPara);
-  chainPara.cbSize = sizeof chainPara;
-  const CERT_CHAIN_CONTEXT* built = nullptr;
-  // From the local caches only: an offline machine behind a dead proxy must not stall the run.
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer, nullptr, extraCertificates, &chainPara,
-                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &built)) {
-    return static_cast<std::uint32_t>(CERT_E_CHAINING);
-  }
-  const Chain chain(built);
-  CERT_CHAIN_POLICY_PARA policyPara;
-  std::memset(&policyPara, 0, sizeof policyPara);
-  policyPara.cbSize = sizeof policyPara;
-  policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
-  CERT_CHAIN_POLICY_STATUS status;
-  std::memset(&status, 0, sizeof status);
-  status.cbSize = sizeof status;
-  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(), &policyPara,
-                                          &status)) {
-    return static_cast<std::uint32_t>(CERT_E_CHAINING);
-  }
-  if (status.dwError != 0) {
-    return status.dwError;
-  }
-  // Some policy implementations pass a chain that stops short of any root; Windows does not.
-  const DWORD judgedElsewhere = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED |
-                                CERT_TRUST_CTL_IS_NOT_TIME_VALID |
-                                CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
-                                CERT_TRUST_IS_OFFLINE_REVOCATION;
-  if ((chain->TrustStatus.dwErrorStatus & ~judgedElsewhere) != 0) {
-    return static_cast<std::uint32_t>(CERT_E_CHAINING);
-  }
-  return 0;
-}
-
-// Decoded as a PKCS #7 message: CryptQueryObject reports a catalog as a trust list and gives
-// no message to verify.
-void InspectCatalogOp(const char* path, CatalogFacts* facts) {
-  *facts = CatalogFacts();
-  std::vector<BYTE> data;
-  if (!ReadWholeFile(path, data)) {
-    return;
-  }
-  facts->present = true;
-  const Message message(::CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
-  if (!message ||
-      !::CryptMsgUpdate(message.get(), data.data(), static_cast<DWORD>(data.size()), TRUE)) {
-    return;
-  }
-  DWORD signers = 0;
-  DWORD size = sizeof signers;
-  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) ||
-      signers == 0) {
-    return;
-  }
-  size = 0;
-  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size)) {
-    return;
-  }
-  std::vector<BYTE> signerInfo(size);
-  if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, signerInfo.data(),
-                          &size)) {
-    return;
-  }
-  const Store certificates(::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.get()));
-  if (!certificates) {
-    return;
-  }
-  const Certificate signer(::CertGetSubjectCertificateFromStore(
-      certificates.get(), kEncoding, reinterpret_cast<CERT_INFO*>(signerInfo.data())));
-  if (!signer) {
-    return;
-  }
-  facts->signedMessage = true;
-  facts->signatureValid =
-      ::CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, signer->pCertInfo) != FALSE;
-  facts->trustVerdict = AuthenticodeVerdict(path);
-  facts->chainPolicyError = ChainPolicyError(signer.get(), certificates.get());
-  SignerUsages(signer.get(), facts);
-  facts->signerIsCa = SignerIsCa(signer.get());
-  facts->signerCertificate.assign(signer->pbCertEncoded,
-                                  signer->pbCertEncoded + signer->cbCertEncoded);
-}
-
-Store OpenTrustedPublisherStore() {
-  return Store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE,
-                               "TrustedPublisher"));
-}
-
-int TrustedPublisherHasOp(const std::vector<unsigned char>& certificate) {
-  const Store store = OpenTrustedPublisherStore();
-  if (!store) {
-    return -1;
-  }
-  const Certificate wanted(::CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
-                                                          static_cast<DWORD>(certificate.size())));
-  if (!wanted) {
+int OpenFileFactsOp(SystemHandle file, OpenFileFacts* facts) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(static_cast<HANDLE>(file), &information)) {
     return 0;
   }
-  const Certificate found(::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
-                                                       CERT_FIND_EXISTING, wanted.get(), nullptr));
-  return found ? 1 : 0;
+  facts->attributes = information.dwFileAttributes;
+  facts->links = information.nNumberOfLinks;
+  return 1;
 }
 
-int AddTrustedPublisherOp(const std::vector<unsigned char>& certificate) {
-  const Store store = OpenTrustedPublisherStore();
-  return store && ::CertAddEncodedCertificateToStore(
-                      store.get(), X509_ASN_ENCODING, certificate.data(),
-                      static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_NEW, nullptr)
+std::FILE* AppendStreamOverOp(SystemHandle file) {
+  const int descriptor =
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY | _O_BINARY);
+  if (descriptor == -1) {
+    ::CloseHandle(static_cast<HANDLE>(file));
+    return nullptr;
+  }
+  std::FILE* stream = ::_fdopen(descriptor, "ab");
+  if (stream == nullptr) {
+    ::_close(descriptor);  // closes the handle too
+  }
+  return stream;
+}
+
+SystemHandle OpenFileSharingReadOnlyOp(const char* path) {
+  const HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// Programs and catalogs are small; nothing this program reads comes near it.
+constexpr DWORD kLargestFileRead = 64u << 20;
+
+int ReadOpenFileOp(SystemHandle file, std::vector<unsigned char>* bytes) {
+  const HANDLE handle = static_cast<HANDLE>(file);
+  DWORD high = 0;
+  const DWORD size = ::GetFileSize(handle, &high);
+  if (size == INVALID_FILE_SIZE || high != 0 || size > kLargestFileRead ||
+      ::SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return 0;
+  }
+  bytes->resize(size);
+  DWORD count = 0;
+  return size == 0 || (::ReadFile(handle, bytes->data(), size, &count, nullptr) && count == size)
              ? 1
              : 0;
 }
@@ -681,6 +578,11 @@ const PlatformOps kWindowsOps = {
     LastError,
     ReplaceFileOp,
     DirectoryExistsOp,
+    OpenLogFileOp,
+    OpenFileFactsOp,
+    AppendStreamOverOp,
+    OpenFileSharingReadOnlyOp,
+    ReadOpenFileOp,
     CreateMutexOp,
     OpenMutexOp,
     WaitOp,
@@ -710,14 +612,16 @@ const PlatformOps kWindowsOps = {
     PresentDevices,
     UpdateDriver,
     RunProcess,
+    SystemDirectory,
     InfOriginalName,
     UninstallOemInf,
     SystemWindowsDirectory,
-    InspectCatalogOp,
-    TrustedPublisherHasOp,
-    AddTrustedPublisherOp,
+    // The trust step's operations come with AddWindowsTrustOps, in the one program that has it.
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
 
-const PlatformOps& WindowsPlatformOps() { return kWindowsOps; }
+PlatformOps WindowsPlatformOps() { return kWindowsOps; }

@@ -1,11 +1,11 @@
 #include "remove/driver_removal.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <set>
 #include <vector>
 
+#include "common/file_digest.h"
 #include "common/program_folder.h"
 #include "log/install_log.h"
 #include "log/messages.h"
@@ -25,22 +25,6 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                             [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-bool ReadWholeFile(const char* path, std::string& bytes) {
-  std::FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) {
-    return false;
-  }
-  bytes.clear();
-  char chunk[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-    bytes.append(chunk, count);
-  }
-  const bool read = std::ferror(in) == 0;
-  std::fclose(in);
-  return read;
 }
 
 std::string VersionString(const char* infPath, const char* key) {

@@ -1,7 +1,10 @@
+#include "platform/system_dlls.h"
 #include "platform/windows_platform_ops.h"
 #include "remove/driver_removal.h"
 
 int main(int, char**) {
-  SetPlatform(WindowsPlatformOps());
+  KeepDllSearchInSystemFolder();
+  static const PlatformOps ops = WindowsPlatformOps();
+  SetPlatform(ops);
   return DriverRemoveMain();
 }

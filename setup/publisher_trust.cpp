@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/file_digest.h"
 #include "common/windows_release.h"
 #include "log/install_log.h"
 #include "log/messages.h"
@@ -33,7 +34,78 @@ bool CatalogPathBeside(const char* infPath, const std::string& name, std::string
   return path.size() < kPathCapacity;
 }
 
+// One DER element: its tag and where its content lies. False when it runs past `end` or uses
+// a length form DER does not allow.
+struct Element {
+  unsigned char tag;
+  std::size_t content;
+  std::size_t length;
+  std::size_t end() const { return content + length; }
+};
+
+bool ReadElement(const std::vector<unsigned char>& der, std::size_t at, std::size_t end,
+                 Element& element) {
+  if (at + 2 > end) {
+    return false;
+  }
+  element.tag = der[at];
+  std::size_t length = der[at + 1];
+  std::size_t content = at + 2;
+  if (length & 0x80) {
+    const std::size_t count = length & 0x7F;
+    if (count == 0 || count > 4 || content + count > end) {
+      return false;
+    }
+    length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      length = (length << 8) | der[content + i];
+    }
+    content += count;
+  }
+  if (length > end - content) {
+    return false;
+  }
+  element = {element.tag, content, length};
+  return true;
+}
+
+constexpr unsigned char kSequence = 0x30;
+constexpr unsigned char kOctetString = 0x04;
+
 }  // namespace
+
+// SpcIndirectDataContent ::= SEQUENCE { data SEQUENCE, messageDigest DigestInfo }
+// DigestInfo ::= SEQUENCE { digestAlgorithm SEQUENCE, digest OCTET STRING }
+std::vector<unsigned char> IndirectDataDigest(const std::vector<unsigned char>& encoded) {
+  Element content;
+  Element data;
+  Element digestInfo;
+  Element algorithm;
+  Element digest;
+  if (!ReadElement(encoded, 0, encoded.size(), content) || content.tag != kSequence ||
+      !ReadElement(encoded, content.content, content.end(), data) || data.tag != kSequence ||
+      !ReadElement(encoded, data.end(), content.end(), digestInfo) || digestInfo.tag != kSequence ||
+      !ReadElement(encoded, digestInfo.content, digestInfo.end(), algorithm) ||
+      algorithm.tag != kSequence ||
+      !ReadElement(encoded, algorithm.end(), digestInfo.end(), digest) ||
+      digest.tag != kOctetString) {
+    return {};
+  }
+  const auto first = encoded.begin() + static_cast<std::ptrdiff_t>(digest.content);
+  return std::vector<unsigned char>(first, first + static_cast<std::ptrdiff_t>(digest.length));
+}
+
+bool CatalogCovers(const CatalogFacts& facts, const std::string& fileBytes) {
+  const Digest sha1 = Sha1(fileBytes);
+  const Digest sha256 = Sha256(fileBytes);
+  for (const std::vector<unsigned char>& member : facts.memberIndirectData) {
+    const std::vector<unsigned char> digest = IndirectDataDigest(member);
+    if (!digest.empty() && (digest == sha1 || digest == sha256)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 std::string ResolveCatalogName(const char* infPath) {
   const std::string decorated = std::string("CatalogFile.NT") + NativeInfArchitecture();
@@ -88,6 +160,13 @@ void TrustPackagePublisher(const char* infPath) {
       return;
     case PublisherTrust::kTrustSigner:
       break;
+  }
+  // A signer vouches only for what its catalog lists: one that signed some other package (or
+  // this INF before it was changed) must not become trusted through it.
+  std::string infBytes;
+  if (!ReadWholeFile(infPath, infBytes) || !CatalogCovers(facts, infBytes)) {
+    LogInfo(kMsgCatalogUnverified);
+    return;
   }
   // Already trusted, or a store that cannot be opened or written: nothing changed, so nothing
   // is reported; staging reports what Windows then does.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform_ops.h"
 
@@ -17,7 +18,14 @@ enum class PublisherTrust {
 
 PublisherTrust DecidePublisherTrust(const CatalogFacts& facts);
 
-// Before staging: when the package INF names a catalog beside it whose signature verifies, puts
+// The digest an SpcIndirectDataContent (DER) carries; empty when it is not one.
+std::vector<unsigned char> IndirectDataDigest(const std::vector<unsigned char>& encoded);
+
+// The catalog lists a file of these bytes: one of its members carries their SHA-1 or SHA-256.
+bool CatalogCovers(const CatalogFacts& facts, const std::string& fileBytes);
+
+// Before staging: when the package INF names a catalog beside it whose signature verifies and
+// which lists the INF as it is, puts
 // the signer's own certificate into the local machine's TrustedPublisher store (unless it is
 // there), so that Windows stages the package without asking anyone. Writes a record only when
 // it added the certificate or could not verify the catalog.

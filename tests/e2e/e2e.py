@@ -9,6 +9,7 @@
 """
 
 import argparse
+import os
 import re
 import shutil
 import subprocess
@@ -222,6 +223,41 @@ def missing_logs_folder(ctx):
     check(not any(p.exists() for p in ctx.prefix.system_file_paths()),
           "a system file changed without a log")
     check(ctx.prefix.staged_infs() == staged_before, "the driver store changed without a log")
+
+
+def log_through_a_link(ctx, name, link):
+    """`link(folder, target)` plants a link at the log's path or in the logs folder's place that
+    leads to the system's `target` file: neither program writes anything, anywhere."""
+    ctx.prefix.set_version("win10")
+    ctx.prefix.fresh_system()
+    staged_before = ctx.prefix.staged_infs()
+    target = ctx.prefix.windows / "win.ini"
+    before = target.read_bytes()
+    folder = ctx.program_folder(name)
+    link(folder, target)
+    for program in ("QZ_DriverSetup.exe", "QZ_DriverRemove.exe"):
+        check(run_program(ctx, folder, program=folder / program) == 1,
+              "%s's exit code is not 1" % program)
+    check(target.read_bytes() == before, "the system file behind the link was written")
+    check(not (target.parent / LOG_NAME.name).exists(), "a log was made in the system folder")
+    check(not any(p.exists() for p in ctx.prefix.system_file_paths()),
+          "a system file changed without a log")
+    check(ctx.prefix.staged_infs() == staged_before, "the driver store changed without a log")
+
+
+@case("win64")
+def log_hard_linked_to_a_system_file_is_not_written(ctx):
+    def hard_link(folder, target):
+        os.link(target, folder / LOG_NAME)
+    log_through_a_link(ctx, "hard_linked_log", hard_link)
+
+
+@case("win64")
+def logs_folder_linked_to_a_system_folder_is_not_written(ctx):
+    def linked_folder(folder, target):
+        (folder / "logs").rmdir()
+        (folder / "logs").symlink_to(target.parent, target_is_directory=True)
+    log_through_a_link(ctx, "linked_logs_folder", linked_folder)
 
 
 # ---------------------------------------------------------------------------------------
@@ -606,14 +642,18 @@ def with_catalog(inf_text, entry):
     return inf_text.replace(b"DriverVer=", entry.encode("ascii") + b"\r\nDriverVer=", 1)
 
 
-def signed_package(ctx, name, authority, with_root=False, by_ca=False):
-    """A program folder whose INF names a catalog beside it, signed by `authority`."""
+def signed_package(ctx, name, authority, with_root=False, by_ca=False, lists_inf=True):
+    """A program folder whose INF names a catalog beside it, signed by `authority`. The catalog
+    lists a driver file and then the INF as it is (or, without `lists_inf`, an earlier INF)."""
     folder = ctx.program_folder(name)
     drivers = folder / "Drivers"
-    (drivers / "QZ_UsbToUartDriver.inf").write_bytes(
-        with_catalog(wine_env.DRIVER_INF, "CatalogFile=qz_uart.cat"))
+    inf = with_catalog(wine_env.DRIVER_INF, "CatalogFile=qz_uart.cat")
+    (drivers / "QZ_UsbToUartDriver.inf").write_bytes(inf)
+    listed = inf if lists_inf else inf.replace(b"1.2.0.0", b"1.1.0.0")
     unsigned = ctx.scratch / (name + "_unsigned.cat")
-    unsigned.write_bytes(catalog.unsigned_catalog())
+    unsigned.write_bytes(catalog.unsigned_catalog(members=[
+        catalog.member_of((drivers / "win10" / "usbser.sys").read_bytes()),
+        catalog.member_of(listed, "sha1")]))
     authority.sign(unsigned, drivers / "qz_uart.cat", with_root, by_ca)
     return folder
 
@@ -652,7 +692,7 @@ def publisher_of_a_verified_catalog_is_trusted_once(ctx):
 
 
 def publisher_not_trusted(ctx, name, record, usage="code_signing", root_trusted=False,
-                          with_root=False, by_ca=False):
+                          with_root=False, by_ca=False, lists_inf=True):
     """A signed catalog whose signer must not join Trusted Publishers; `record` is the trust
     step's record, or None."""
     ctx.prefix.set_version("win10")
@@ -661,7 +701,7 @@ def publisher_not_trusted(ctx, name, record, usage="code_signing", root_trusted=
     if root_trusted:
         helper(ctx, "add-root", wine_env.windows_path(authority.ca_der))
     before = trusted_publishers(ctx)
-    folder = signed_package(ctx, name, authority, with_root, by_ca)
+    folder = signed_package(ctx, name, authority, with_root, by_ca, lists_inf)
     check(run_program(ctx, folder) == 0, "exit code is not 0")
     expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 64Bits System \n", INF_COPIED,
                                                  SYS_COPIED] +
@@ -683,6 +723,12 @@ def publisher_without_a_chain_to_any_root_is_not_trusted(ctx):
 def publisher_without_the_code_signing_usage_is_not_trusted(ctx):
     publisher_not_trusted(ctx, "server_auth", CATALOG_UNVERIFIED, usage="server_auth",
                           root_trusted=True)
+
+
+@case("win64")
+def publisher_of_a_catalog_that_does_not_list_the_inf_is_not_trusted(ctx):
+    publisher_not_trusted(ctx, "not_listed", CATALOG_UNVERIFIED, root_trusted=True,
+                          lists_inf=False)
 
 
 @case("win64")
@@ -919,6 +965,11 @@ def devices_get_the_driver(ctx, through_helper):
             run_with_devices(ctx, folder, "FAIL: 为已连接的设备安装驱动失败，错误码 2 \n")
             check(sum(d[0] == "-" for d in devices(ctx, OUR_DEVICE)) == 1,
                   "a device got the driver without the helper")
+            # Another program in the helper's place is not started (ERROR_INVALID_IMAGE_HASH).
+            shutil.copy(ctx.helper, folder / "QZ_DeviceInstall64.exe")
+            run_with_devices(ctx, folder, "FAIL: 为已连接的设备安装驱动失败，错误码 577 \n")
+            check(sum(d[0] == "-" for d in devices(ctx, OUR_DEVICE)) == 1,
+                  "a device got the driver through a replaced helper")
     finally:
         ctx.prefix.kill()
     shutil.rmtree(ctx.prefix.path, ignore_errors=True)
@@ -974,6 +1025,91 @@ def package_hardware_ids_on_64_bit_windows(ctx):
 @case("win32")
 def package_hardware_ids_on_32_bit_windows(ctx):
     package_hardware_ids(ctx, "x86")
+
+
+# ---------------------------------------------------------------------------------------
+# Nothing planted beside the programs runs with their rights
+
+# System DLLs that are not KnownDLLs, which the programs or the DLLs they load would look for.
+PLANTED_NAMES = ["crypt32", "wintrust", "setupapi", "newdev", "cfgmgr32"]
+# Wine prefers its builtin DLLs; with these set to native first it searches like Windows, the
+# program's own folder first.
+SEARCH_LIKE_WINDOWS = dict(WINEDLLOVERRIDES="mscoree,mshtml=;%s=n,b" % ",".join(PLANTED_NAMES))
+
+
+def planted_dll(ctx, machine):
+    """The planted DLL built for `machine` (i686 or x86_64), once per test run."""
+    built = ctx.work / "planted" / machine / "planted.dll"
+    if not built.exists():
+        built.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["%s-w64-mingw32-gcc" % machine, "-shared", "-O2", "-o", str(built),
+                        str(Path(__file__).resolve().parent / "planted_dll.c")],
+                       check=True, timeout=120)
+    return built
+
+
+def plant(ctx, folder, machine):
+    for name in PLANTED_NAMES:
+        shutil.copy(planted_dll(ctx, machine), folder / (name + ".dll"))
+
+
+def run_searching_like_windows(ctx, exe, folder):
+    completed = subprocess.run(["wine", str(exe)], env=dict(ctx.prefix.env, **SEARCH_LIKE_WINDOWS),
+                               cwd=folder, timeout=120, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    return completed.returncode
+
+
+def check_nothing_planted_loaded(folder):
+    loaded = sorted(p.name for p in folder.glob("*.loaded"))
+    check(loaded == [], "planted DLLs were loaded: %r" % loaded)
+
+
+def planted_dlls_stay_unloaded(ctx, machines):
+    """Set-up with a signed catalog (crypt32, wintrust) and a device to install onto (newdev; on
+    64-bit Windows through the helper), then the remover, beside DLLs planted for each of
+    `machines` in turn: the 32-bit programs' and, on 64-bit Windows, the helper's."""
+    ctx.prefix.create()
+    try:
+        ctx.prefix.set_version("win10")
+        # As the program says it: "Windows10 64Bits System \n", "Windows10 32Bits System\n".
+        system = "64Bits System " if ctx.prefix.arch == "win64" else "32Bits System"
+        authority = pki.Authority(ctx.scratch / ("pki_planted_" + system[:2]), "QZ Planted")
+        helper(ctx, "add-root", wine_env.windows_path(authority.ca_der))
+        folder = signed_package(ctx, "planted_" + system[:2], authority)
+        for round, machine in enumerate(machines):
+            helper(ctx, "make-device", OUR_DEVICE)
+            plant(ctx, folder, machine)
+            (folder / LOG_NAME).unlink(missing_ok=True)
+            code = run_searching_like_windows(ctx, folder / "QZ_DriverSetup.exe", folder)
+            check_nothing_planted_loaded(folder)
+            check(code == 0, "the set-up program's exit code is %d" % code)
+            files = [INF_COPIED, SYS_COPIED] if round == 0 else [INF_EDITED, SYS_PRESENT]
+            expect_messages(folder / LOG_NAME, BANNER + ["INFO: Windows10 %s\n" % system] +
+                            files + staging_heading(PUBLISHER_ADDED if round == 0 else None) +
+                            [STAGED[0], DEVICES_INSTALLED, STAGED[1]] + CLOSING)
+            ours = devices(ctx, OUR_DEVICE)
+            check(len(ours) == round + 1 and all(d[1] == "QZ USB to UART" for d in ours),
+                  "our devices: %r" % ours)
+        staged = ctx.prefix.staged_infs()
+        code = run_searching_like_windows(ctx, folder / "QZ_DriverRemove.exe", folder)
+        check_nothing_planted_loaded(folder)
+        check(code == 0, "the remover's exit code is %d" % code)
+        check(len(ctx.prefix.staged_infs()) == len(staged) - 1,
+              "the remover did not take the package out: %r" % ctx.prefix.staged_infs())
+    finally:
+        ctx.prefix.kill()
+    shutil.rmtree(ctx.prefix.path, ignore_errors=True)
+
+
+@case("own64")
+def planted_dlls_are_never_loaded_on_64_bit_windows(ctx):
+    planted_dlls_stay_unloaded(ctx, ["i686", "x86_64"])
+
+
+@case("own32")
+def planted_dlls_are_never_loaded_on_32_bit_windows(ctx):
+    planted_dlls_stay_unloaded(ctx, ["i686"])
 
 
 def main():

@@ -42,6 +42,7 @@
 #include "common/run_lock.h"
 #include "device/device_install.h"
 #include "platform/windows_platform_ops.h"
+#include "platform/windows_trust_ops.h"
 #include "setup/publisher_trust.h"
 
 namespace {
@@ -273,7 +274,9 @@ int main(int argc, char** argv) {
   if (command == "setattr" && argc == 4) {
     return SetFileAttributesA(argv[2], std::strtoul(argv[3], nullptr, 16)) ? 0 : 1;
   }
-  SetPlatform(WindowsPlatformOps());
+  static PlatformOps ops = WindowsPlatformOps();
+  AddWindowsTrustOps(&ops);
+  SetPlatform(ops);
   if (command == "abandon" && argc == 3) {
     return Abandon(argv[2]);
   }

@@ -11,6 +11,7 @@
 
 #include "log/install_log.h"
 #include "platform/windows_platform_ops.h"
+#include "platform/windows_trust_ops.h"
 #include "setup/driver_preinstall.h"
 #include "setup/install_paths.h"
 #include "setup/run_driver_setup.h"
@@ -38,6 +39,7 @@ int AlreadyStaged(const char*, const char*, std::uint32_t, std::uint32_t, char* 
 
 int main(int argc, char** argv) {
   static PlatformOps ops = WindowsPlatformOps();
+  AddWindowsTrustOps(&ops);
   ops.SetupCopyOEMInfA = AlreadyStaged;
   SetPlatform(ops);
   if (argc < 2 || std::strcmp(argv[1], "--stage-only") != 0) {

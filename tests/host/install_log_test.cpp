@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <regex>
 
 #include "tests/host/test_support.h"
@@ -118,6 +119,50 @@ TEST_F(InstallLogTest, FileThatCannotBeOpenedGivesNoLogger) {
   fs::create_directory(LogFile());  // a folder where the file should be
   EXPECT_FALSE(CreateInstallLog("driver_install_info", LogFile().string()));
   EXPECT_FALSE(spdlog::get("driver_install_info"));
+}
+
+// Another account may plant a link where the log goes, to have an elevated run append to a
+// system file: such a log is not opened at all, and the file behind the link keeps its bytes.
+struct PlantedLink {
+  const char* name;
+  std::function<void(const fs::path& log, const fs::path& target)> plant;
+};
+
+class PlantedLinkTest : public InstallLogTest, public ::testing::WithParamInterface<PlantedLink> {};
+
+TEST_P(PlantedLinkTest, LogIsNotOpenedAndTheLinkedFileKeepsItsBytes) {
+  const fs::path target = scratch_.path() / "system.ini";
+  WriteBytes(target, "the system's own bytes\r\n");
+  GetParam().plant(LogFile(), target);
+
+  EXPECT_FALSE(CreateInstallLog("driver_install_info", LogFile().string()));
+  LogInfo("nowhere\n");
+  CloseInstallLog();
+
+  EXPECT_FALSE(spdlog::get("driver_install_info"));
+  EXPECT_EQ(ReadBytes(target), "the system's own bytes\r\n");
+  EXPECT_EQ(fake_.openHandles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, PlantedLinkTest,
+    ::testing::Values(PlantedLink{"HardLink",
+                                  [](const fs::path& log, const fs::path& target) {
+                                    fs::create_hard_link(target, log);
+                                  }},
+                      PlantedLink{"SymbolicLink",
+                                  [](const fs::path& log, const fs::path& target) {
+                                    fs::create_symlink(target, log);
+                                  }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// The logs folder itself a link to a system folder.
+TEST_F(InstallLogTest, LinkedLogsFolderGetsNoFile) {
+  fs::remove(scratch_.path() / "logs");
+  fs::create_directory(scratch_.path() / "system");
+  fs::create_directory_symlink(scratch_.path() / "system", scratch_.path() / "logs");
+  EXPECT_FALSE(CreateInstallLog("driver_install_info", LogFile().string()));
+  EXPECT_TRUE(fs::is_empty(scratch_.path() / "system"));
 }
 
 TEST_F(InstallLogTest, NameAlreadyRegisteredGivesNoLogger) {

@@ -150,13 +150,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{kEdited, U16(u"\xFEFF") + kSection + U16(u";usbser.sys")}}}),
     [](const auto& row) { return std::string(row.param.name); });
 
-bool AnyCallStartsWith(const Lines& calls, const std::string& prefix) {
-  for (const auto& call : calls) {
-    if (call.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
-}
-
 class PatchModemInfFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "device/device_install.h"
 #include "device/device_install_exit.h"
@@ -205,50 +206,87 @@ TEST_F(PresentDevicesTest, NothingIsListedWithoutTheModelsOfThisArchitecture) {
   EXPECT_EQ(log.messages(), Lines{});
 }
 
-// On 64-bit Windows the 64-bit helper does the install; the set-up program reads its exit code.
+// On 64-bit Windows the 64-bit helper does the install; the set-up program starts it only when
+// it is the helper this build shipped, and reads its exit code.
 struct HelperCase {
   const char* name;
+  std::optional<std::string> helperBytes;  // none: no helper beside the program
   std::optional<std::uint32_t> startError;
   std::uint32_t exitCode;
+  bool started;
   Lines records;
 };
 
 class DeviceHelperTest : public PresentDevicesTest,
                          public ::testing::WithParamInterface<HelperCase> {};
 
-TEST_P(DeviceHelperTest, StartsTheHelperAndTurnsItsExitCodeIntoRecords) {
+TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecords) {
   const HelperCase& c = GetParam();
+  ScratchFolder scratch;
+  if (c.helperBytes) WriteBytes(scratch.path() / kHelper, *c.helperBytes);
   fake_.nativeArchitecture = 9;
   fake_.devices = {kNoDriver};
   fake_.processStartError = c.startError;
   fake_.processExitCode = c.exitCode;
+  bool helperHeldAtStart = false;
   RecordingLog log;
 
   InstallOnPresentDevices(kPackageInf, "oem7.inf");
 
-  EXPECT_EQ(DeviceCalls(), Lines{std::string("RunProcessA ") + kHelper + " | \"" + kHelper +
-                                 "\" \"" + kPackageInf + "\" \"oem7.inf\""});
+  const std::string start = std::string("RunProcessA ") + kHelper + " | \"" + kHelper + "\" \"" +
+                            kPackageInf + "\" \"oem7.inf\" | in C:\\Windows\\System32";
+  EXPECT_EQ(DeviceCalls(), c.started ? Lines{start} : Lines{});
+  // The helper's file stays open, so it cannot be swapped, from before it is read until the
+  // helper has exited.
+  const auto opened = std::find(fake_.calls.begin(), fake_.calls.end(),
+                                std::string("OpenFileSharingReadOnly ") + kHelper);
+  ASSERT_NE(opened, fake_.calls.end());
+  if (c.helperBytes) {
+    const auto started = std::find(opened, fake_.calls.end(), start);
+    const auto closed = std::find(opened, fake_.calls.end(), "CloseHandle file");
+    helperHeldAtStart = !c.started || (started < closed && closed != fake_.calls.end());
+    EXPECT_TRUE(helperHeldAtStart);
+    EXPECT_NE(closed, fake_.calls.end());
+  }
+  EXPECT_EQ(fake_.openHandles, 0);
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ExitCodes, DeviceHelperTest,
-    ::testing::Values(HelperCase{"Installed",
-                                 std::nullopt,
-                                 EncodeDeviceInstallExit({true, false, false, 0}),
-                                 {kInstalled}},
-                      HelperCase{"InstalledRestartNeeded",
-                                 std::nullopt,
-                                 EncodeDeviceInstallExit({true, true, false, 0}),
-                                 {kInstalled, kRestart}},
-                      HelperCase{"NothingToDo", std::nullopt, EncodeDeviceInstallExit({}), {}},
-                      HelperCase{"Failed",
-                                 std::nullopt,
-                                 EncodeDeviceInstallExit({false, false, true, 0xE0000235}),
-                                 {InstallFailed(0xE0000235)}},
-                      HelperCase{
-                          "HelperDied", std::nullopt, 0xC0000005, {InstallFailed(0xC0000005)}},
-                      HelperCase{"HelperMissing", 2u, 0, {InstallFailed(2)}}),
+    ::testing::Values(
+        HelperCase{"Installed",
+                   HelperStandIn(),
+                   std::nullopt,
+                   EncodeDeviceInstallExit({true, false, false, 0}),
+                   true,
+                   {kInstalled}},
+        HelperCase{"InstalledRestartNeeded",
+                   HelperStandIn(),
+                   std::nullopt,
+                   EncodeDeviceInstallExit({true, true, false, 0}),
+                   true,
+                   {kInstalled, kRestart}},
+        HelperCase{
+            "NothingToDo", HelperStandIn(), std::nullopt, EncodeDeviceInstallExit({}), true, {}},
+        HelperCase{"Failed",
+                   HelperStandIn(),
+                   std::nullopt,
+                   EncodeDeviceInstallExit({false, false, true, 0xE0000235}),
+                   true,
+                   {InstallFailed(0xE0000235)}},
+        HelperCase{"HelperDied",
+                   HelperStandIn(),
+                   std::nullopt,
+                   0xC0000005,
+                   true,
+                   {InstallFailed(0xC0000005)}},
+        HelperCase{"HelperCannotStart", HelperStandIn(), 193u, 0, true, {InstallFailed(193)}},
+        HelperCase{"HelperMissing", std::nullopt, std::nullopt, 0, false, {InstallFailed(2)}},
+        // ERROR_INVALID_IMAGE_HASH: a file planted in the helper's place never runs.
+        HelperCase{
+            "HelperReplaced", HelperStandIn() + " ", std::nullopt, 0, false, {InstallFailed(577)}},
+        HelperCase{"HelperEmpty", std::string(), std::nullopt, 0, false, {InstallFailed(577)}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // The step belongs to a successful staging, already-staged included, before the summary.

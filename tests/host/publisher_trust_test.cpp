@@ -33,16 +33,7 @@ std::string Read(const std::string& key) {
   return std::string("ReadInfVersionString ") + kInf + " " + key;
 }
 
-// A catalog whose signature, content and chain all verify, signed for code signing.
-CatalogFacts Verified() {
-  CatalogFacts facts;
-  facts.present = true;
-  facts.signedMessage = true;
-  facts.signatureValid = true;
-  facts.signerUsages = {"1.3.6.1.5.5.7.3.3"};
-  facts.signerCertificate = {'s', 'i', 'g', 'n', 'e', 'r'};
-  return facts;
-}
+CatalogFacts Verified() { return VerifiedCatalog(); }
 
 template <typename Change>
 CatalogFacts VerifiedExcept(Change change) {
@@ -65,6 +56,8 @@ class TrustPackagePublisherTest : public ::testing::TestWithParam<TrustCase> {};
 
 TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethingHappened) {
   const TrustCase& c = GetParam();
+  ScratchFolder scratch;
+  WriteBytes(scratch.path() / kInf, kTrustInfBytes);
   FakePlatform fake;
   fake.nativeArchitecture = 9;
   if (!c.catalogName.empty()) fake.infVersion["CatalogFile"] = c.catalogName;
@@ -203,6 +196,32 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {kInspect, "TrustedPublisherHas signer", "AddTrustedPublisher signer"},
                   {}},
+        // A signer vouches only for the files its catalog lists, whichever digest it uses.
+        TrustCase{"CatalogListsOtherFilesOnly",
+                  "qz_uart.cat",
+                  VerifiedExcept([](CatalogFacts& f) { f.memberIndirectData.pop_back(); }),
+                  0,
+                  1,
+                  {kInspect},
+                  {kUnverified}},
+        TrustCase{"CatalogListsTheInfBySha1",
+                  "qz_uart.cat",
+                  VerifiedExcept([](CatalogFacts& f) {
+                    f.memberIndirectData.back() = CatalogMember(kTrustInfSha1);
+                  }),
+                  0,
+                  1,
+                  {kInspect, "TrustedPublisherHas signer", "AddTrustedPublisher signer"},
+                  {kAdded}},
+        // The INF's digest as the tag of a member without indirect data is no listing.
+        TrustCase{
+            "CatalogMemberUnreadable",
+            "qz_uart.cat",
+            VerifiedExcept([](CatalogFacts& f) { f.memberIndirectData.back() = kTrustInfSha256; }),
+            0,
+            1,
+            {kInspect},
+            {kUnverified}},
         // Windows looks beside the INF only: a name that leads elsewhere is a missing catalog.
         TrustCase{
             "NameLeadingElsewhere", "..\\other\\qz_uart.cat", Verified(), 0, 1, {}, {kUnverified}}),
@@ -220,6 +239,8 @@ class TrustByVersionTest : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(TrustByVersionTest, StepsOnlyFromVersion52) {
   const VersionCase& c = GetParam();
+  ScratchFolder scratch;
+  WriteBytes(scratch.path() / kInf, kTrustInfBytes);
   FakePlatform fake;
   fake.majorVersion = c.major;
   fake.minorVersion = c.minor;
@@ -299,6 +320,55 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"CatalogFile", ""}},
                  "",
                  {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// The INF changed after its catalog was signed: the catalog no longer lists it.
+TEST(TrustPackagePublisherTest, InfChangedSinceSigningIsNotTrusted) {
+  ScratchFolder scratch;
+  WriteBytes(scratch.path() / kInf, std::string(kTrustInfBytes) + "; changed\r\n");
+  FakePlatform fake;
+  fake.infVersion["CatalogFile"] = "qz_uart.cat";
+  fake.catalog = Verified();
+  UseFakePlatform(fake);
+  RecordingLog log;
+
+  TrustPackagePublisher(kInf);
+
+  EXPECT_FALSE(AnyCallStartsWith(fake.calls, "AddTrustedPublisher"));
+  EXPECT_EQ(log.messages(), Gbk(Lines{kUnverified}));
+}
+
+struct MemberCase {
+  const char* name;
+  std::vector<unsigned char> encoded;
+  std::vector<unsigned char> digest;
+};
+
+class IndirectDataDigestTest : public ::testing::TestWithParam<MemberCase> {};
+
+TEST_P(IndirectDataDigestTest, ReadsTheDigestOrNothing) {
+  EXPECT_EQ(IndirectDataDigest(GetParam().encoded), GetParam().digest);
+}
+
+std::vector<unsigned char> Cut(std::vector<unsigned char> bytes, std::size_t by) {
+  bytes.resize(bytes.size() - by);
+  return bytes;
+}
+
+// A 200-byte digest needs the long length form at every level.
+const std::vector<unsigned char> kLongDigest(200, 0x5A);
+
+INSTANTIATE_TEST_SUITE_P(
+    Members, IndirectDataDigestTest,
+    ::testing::Values(
+        MemberCase{"Sha256", CatalogMember(kTrustInfSha256), kTrustInfSha256},
+        MemberCase{"Sha1", CatalogMember(kTrustInfSha1), kTrustInfSha1},
+        MemberCase{"LongLengthForm", CatalogMember(kLongDigest), kLongDigest},
+        MemberCase{"Empty", {}, {}},
+        MemberCase{"CutShort", Cut(CatalogMember(kTrustInfSha256), 1), {}},
+        MemberCase{"NotASequence", {0x04, 0x02, 0x01, 0x02}, {}},
+        // A length that runs past the end of the encoding.
+        MemberCase{"LengthPastTheEnd", {0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x30, 0x00}, {}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ResolveCatalogNameTest, NameTooLongForTheBufferNamesNothing) {

@@ -90,8 +90,8 @@ TEST_F(RunDriverSetupTest, FreshSystemGetsBothFilesAndThePackage) {
 // The publisher's trust is settled, and reported, right before the staging call.
 TEST_F(RunDriverSetupTest, PublisherTrustedJustBeforeStaging) {
   fake_.infVersion["CatalogFile"] = "qz_uart.cat";
-  fake_.catalog.present = fake_.catalog.signedMessage = fake_.catalog.signatureValid = true;
-  fake_.catalog.signerUsages = {"1.3.6.1.5.5.7.3.3"};
+  WriteBytes(scratch_.path() / "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf", kTrustInfBytes);
+  fake_.catalog = VerifiedCatalog();
   fake_.catalog.signerCertificate = {'q', 'z'};
   EXPECT_EQ(DriverSetupMain(), 0);
   Lines expected = kFreshRun;

@@ -20,6 +20,9 @@ std::vector<std::string> Gbk(const std::vector<std::string>& utf8);
 // program's own copies.
 const std::vector<std::string>& AllProgramTextsUtf8();
 
+// Whether any recorded call starts with `prefix`.
+bool AnyCallStartsWith(const std::vector<std::string>& calls, const std::string& prefix);
+
 // The lists one after another.
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
 
@@ -28,6 +31,23 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // The messages of a log file's records, each record's frame checked on the way.
 std::vector<std::string> LogMessages(const std::string& logBytes);
+
+// A catalog member as catalogs carry it: an SpcIndirectDataContent (DER) with this SHA-1 or
+// SHA-256 digest.
+std::vector<unsigned char> CatalogMember(const std::vector<unsigned char>& digest);
+
+// The package INF of the trust tests, with its SHA-1 and SHA-256 worked out apart from the
+// program.
+extern const char kTrustInfBytes[];
+extern const std::vector<unsigned char> kTrustInfSha1;
+extern const std::vector<unsigned char> kTrustInfSha256;
+
+// A catalog whose signature, content and chain all verify, signed for code signing, listing two
+// other files and then the trust tests' INF.
+CatalogFacts VerifiedCatalog();
+
+// The bytes the host build's set-up program takes for the 64-bit helper it shipped with.
+std::string HelperStandIn();
 
 // A fresh folder that is the current directory for the test's life, so the program's
 // Windows-style paths ("C:\Windows\inf\mdmcpq.inf") land in it as plain file names.

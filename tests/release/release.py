@@ -106,6 +106,13 @@ def expected_entries(top, package):
     return names
 
 
+def check_helper_digest(folder):
+    """The set-up program starts only the helper whose SHA-256 it carries: the shipped one."""
+    digest = hashlib.sha256((folder / "QZ_DeviceInstall64.exe").read_bytes()).digest()
+    check(digest in (folder / "QZ_DriverSetup.exe").read_bytes(),
+          "QZ_DriverSetup.exe does not carry the digest of the QZ_DeviceInstall64.exe beside it")
+
+
 def check_checksums(folder):
     """SHA256SUMS names every shipped file but itself, each with its hash."""
     lines = (folder / "SHA256SUMS").read_text().splitlines()
@@ -148,6 +155,7 @@ def case_workflow(args):
     folder = unpacked / top
     check(list((folder / "logs").iterdir()) == [], "logs is not empty")
     check_checksums(folder)
+    check_helper_digest(folder)
     for relative in PER_RELEASE_FILES:
         if relative.endswith("usbser.sys"):
             check(b"placeholder" in (folder / "Drivers" / relative).read_bytes(),
@@ -250,6 +258,7 @@ def case_signed_bundle(args):
         check(code == 0, "osslsigncode verify of %s failed:\n%s" % (program, output))
         check_executable(exe, args.version, signed=True)
     check_checksums(folder)
+    check_helper_digest(folder)
     run_bundle_under_wine(args, folder)
     for stored in build.rglob("*"):
         if stored.is_file() and stored.stat().st_size < 64 << 20:
@@ -257,7 +266,9 @@ def case_signed_bundle(args):
 
     wrong = Path(args.work) / "signing" / "wrong_password.txt"
     wrong.write_text("not the password\n")
-    for env, reason in ((dict(signing, QZ_SIGN_PASSWORD_FILE=str(wrong)), "signing QZ_DriverSetup.exe failed"),
+    # The helper is signed first: the set-up program is built with the signed helper's digest.
+    for env, reason in ((dict(signing, QZ_SIGN_PASSWORD_FILE=str(wrong)),
+                         "signing QZ_DeviceInstall64.exe failed"),
                         (dict(signing, QZ_SIGN_PKCS12=str(wrong) + ".absent"),
                          "cannot read the PKCS #12 file")):
         code, output = run(["cmake", "--build", "--preset", "release"], copy, env)

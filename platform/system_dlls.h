@@ -1,0 +1,33 @@
+#pragma once
+
+// System DLLs beyond the programs' static imports (which are all KnownDLLs), loaded only from
+// the system folder: the programs run elevated from folders other accounts may write to, and
+// Windows would otherwise look in the program's own folder first. Windows build only.
+#include <windows.h>
+
+// Before anything could load a DLL: takes the program's own folder (and the current one) out of
+// the DLL search for the rest of the process.
+void KeepDllSearchInSystemFolder();
+
+// The DLL `name` ("setupapi.dll") from the system folder, its own imports resolved from there
+// too; loaded once. Null on failure, with the load's reason in the last error.
+HMODULE SystemDll(const char* name);
+
+// A function of a system DLL, looked up rather than imported: an import an old release lacks
+// would keep the program from starting at all. Null when the DLL cannot be loaded or lacks it,
+// with the reason in the last error.
+template <typename Fn>
+Fn SystemDllFunction(const char* dll, const char* name) {
+  const HMODULE module = SystemDll(dll);
+  if (module == nullptr) {
+    return nullptr;
+  }
+  const FARPROC found = ::GetProcAddress(module, name);
+  if (found == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+  }
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(found));
+}
+
+// Names a function once for both its type and its exported name, so the two cannot drift apart.
+#define QZ_DLL_FUNCTION(dll, function) SystemDllFunction<decltype(&::function)>(dll, #function)

@@ -1,0 +1,46 @@
+"""Checks that a shipped program imports KnownDLLs only, so that Windows takes every DLL it
+imports from the system folder whatever lies beside the program (which runs elevated, often from
+a folder other accounts may write to).
+
+  check_imports.py EXE [--no-trust]
+
+--no-trust: a program with no business with catalogs or certificates: it names neither crypt32
+nor wintrust, so it can never load them.
+"""
+
+import argparse
+import sys
+
+import pe_reading
+
+# KnownDLLs on every release from XP to 10; setupapi, crypt32, wintrust and newdev are not.
+KNOWN_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
+TRUST_DLLS = ("crypt32.dll", "wintrust.dll")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--no-trust", action="store_true")
+    args = parser.parse_args()
+    pe = pe_reading.load(args.exe)
+    failures = []
+    imported = sorted({dll.lower() for dll, _ in pe_reading.imports(pe)})
+    others = [name for name in imported if name not in KNOWN_DLLS]
+    if others:
+        failures.append("imports DLLs that are not KnownDLLs: %s" % ", ".join(others))
+    if getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None):
+        failures.append("has delay-load imports")
+    if args.no_trust:
+        data = open(args.exe, "rb").read().lower()
+        named = [name for name in TRUST_DLLS if name.encode("ascii") in data]
+        if named:
+            failures.append("names %s, which it must never load" % ", ".join(named))
+    for failure in failures:
+        print("FAIL:", failure)
+    print("%s imports %s" % (args.exe, ", ".join(imported)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
