@@ -10,9 +10,11 @@ signed catalog that lists the package INF as it is now.
 --sample: the sample package kept in the repository, whose usbser.sys and mdmcpq.inf files are
 placeholders: they are checked for presence only.
 
-Names are matched without regard to letter case, as Windows does. Every problem is printed with
-the file's path inside the package; the exit code is 1 when there is any. The catalog's signer
-is checked against Debian's CA store (QZ_CATALOG_CA_FILE names another), which only warns.
+Names are matched without regard to letter case, as Windows does. Every message starts as a
+compiler's does: "error:" for a problem that stops the release (the exit code is then 1),
+"warning:" for one Windows will prompt or refuse on some machines, "note:" for what was found.
+A package whose INF names no catalog, an unsigned catalog and a signer that does not chain to a
+root in Debian's CA store (QZ_CATALOG_CA_FILE names another) only warn.
 
 Debian's python3-pefile and python3-asn1crypto read the files: run it with /usr/bin/python3.
 """
@@ -149,8 +151,8 @@ def sections(text):
     return result
 
 
-def named_catalogs(inf_path):
-    """The catalog files that [Version]'s CatalogFile entries name, %strkey% resolved."""
+def version_entries(inf_path):
+    """[(key, value)] of the INF's [Version] section, %strkey% resolved from its [Strings]."""
     parsed = sections(inf_text(inf_path.read_bytes()))
     strings = {}
     for name, entries in parsed.items():
@@ -161,10 +163,31 @@ def named_catalogs(inf_path):
     def resolve(value):
         return re.sub(r"%([^%]+)%", lambda m: strings.get(m.group(1).lower(), m.group(0)), value)
 
+    return [(key, resolve(value)) for key, value in parsed.get("version", [])]
+
+
+def version_value(inf_path, wanted):
+    """The first field of [Version]'s `wanted` entry, resolved; "" when there is none."""
+    for key, value in version_entries(inf_path):
+        if key.lower() == wanted.lower():
+            return value.split(",")[0].strip().strip('"')
+    return ""
+
+
+def driver_version(inf_path):
+    """DriverVer's version part ("01/01/2024,1.2.0.0" -> "1.2.0.0"); "" when there is none."""
+    for key, value in version_entries(inf_path):
+        if key.lower() == "driverver" and "," in value:
+            return value.split(",", 1)[1].strip()
+    return ""
+
+
+def named_catalogs(inf_path):
+    """The catalog files that [Version]'s CatalogFile entries name, %strkey% resolved."""
     names = []
-    for key, value in parsed.get("version", []):
+    for key, value in version_entries(inf_path):
         if key.lower() == "catalogfile" or key.lower().startswith("catalogfile."):
-            names.append(resolve(value.split(",")[0].strip().strip('"')))
+            names.append(value.split(",")[0].strip().strip('"'))
     return sorted(set(name for name in names if name))
 
 
@@ -183,7 +206,7 @@ def driver_problem(path, relative, notes):
         return "%s is a driver for %s; Windows needs one for %s there" % (
             relative, machine, " or ".join(sorted(wanted)))
     if len(wanted) > 1:
-        notes.append("%s is a kernel-mode driver for %s" % (relative, machine))
+        notes.append("note: %s is a kernel-mode driver for %s" % (relative, machine))
     return None
 
 
@@ -205,15 +228,13 @@ def modem_inf_problem(path, relative):
 
 
 def catalog_members_digests(catalog):
-    """(catalog's signer certificate, [(hash name, digest)] of its members) or a reason why the
-    file is no signed catalog."""
+    """(catalog's signer certificate or None when it carries no signature, [(hash name, digest)]
+    of its members) or a reason why the file is no catalog."""
     try:
         info = cms.ContentInfo.load(catalog)
         if info["content_type"].dotted != SIGNED_DATA:
-            return None, "it is not a signed message"
+            return None, "it is not a PKCS #7 signed-data message"
         signed = info["content"]
-        if len(signed["signer_infos"]) == 0:
-            return None, "it carries no signature"
         content = signed["encap_content_info"]
         if content["content_type"].dotted != CERTIFICATE_TRUST_LIST or not content["content"]:
             return None, "its signed content is not a catalog (a certificate trust list)"
@@ -227,7 +248,8 @@ def catalog_members_digests(catalog):
                     message_digest = value.parse(SpcIndirectDataContent)["message_digest"]
                     digests.append((message_digest["digest_algorithm"]["algorithm"].dotted,
                                     message_digest["digest"].native))
-        return (signer_certificate(signed), digests), None
+        signer = signer_certificate(signed) if len(signed["signer_infos"]) else None
+        return (signer, digests, len(signed["signer_infos"]) > 0), None
     except (ValueError, TypeError, KeyError) as failure:
         return None, "it cannot be read as a signed catalog (%s)" % str(failure).splitlines()[0]
 
@@ -255,17 +277,22 @@ def covers(digests, inf_data):
 
 
 def signer_note(path, name, certificate):
-    """One line on who signed the catalog and whether a root Debian trusts vouches for them."""
+    """One line on who signed the catalog and whether a root Debian trusts vouches for them: a
+    note, or a warning."""
     subject = certificate.subject.human_friendly if certificate is not None else "an unknown signer"
     ca_file = os.environ.get("QZ_CATALOG_CA_FILE") or DEBIAN_CA_FILE
     verified = subprocess.run(["osslsigncode", "verify", "-in", str(path), "-CAfile", ca_file,
                                "-ignore-crl"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120).returncode == 0
     if verified:
-        return "%s is signed by %s, which chains to a root in %s" % (name, subject, ca_file)
+        return "note: %s is signed by %s, which chains to a root in %s" % (name, subject, ca_file)
     return ("warning: %s is signed by %s, which does not chain to a root in %s (a self-signed or "
             "test certificate?): Windows will prompt or refuse on every machine that does not "
             "trust that root" % (name, subject, ca_file))
+
+
+UNSIGNED_PACKAGE = ("Windows Vista and later (64-bit) will refuse or prompt for an unsigned "
+                    "package")
 
 
 def problems(folder, sample, notes):
@@ -288,7 +315,11 @@ def problems(folder, sample, notes):
     if inf is None or not inf.is_file():
         return [problem for problem in found if problem]
     inf_data = inf.read_bytes()
-    for name in named_catalogs(inf):
+    catalogs = named_catalogs(inf)
+    if not catalogs and not sample:
+        notes.append("warning: %s names no catalog (CatalogFile in [Version]): %s" %
+                     (PACKAGE_INF, UNSIGNED_PACKAGE))
+    for name in catalogs:
         path = find(folder, name) if "/" not in name and "\\" not in name else None
         if path is None or not path.is_file():
             found.append("%s is missing (the catalog %s names)" % (name, PACKAGE_INF))
@@ -298,12 +329,16 @@ def problems(folder, sample, notes):
             continue
         read, reason = catalog_members_digests(path.read_bytes())
         if read is None:
-            found.append("%s is not a signed catalog: %s" % (name, reason))
+            found.append("%s is not a catalog: %s" % (name, reason))
             continue
-        certificate, digests = read
+        certificate, digests, is_signed = read
         if not covers(digests, inf_data):
             found.append("%s is not covered by %s (was it changed after signing?)" %
                          (PACKAGE_INF, name))
+            continue
+        if not is_signed:
+            notes.append("warning: %s is not signed (a PKCS #7 message without a signature): %s"
+                         % (name, UNSIGNED_PACKAGE))
             continue
         notes.append(signer_note(path, name, certificate))
     return [problem for problem in found if problem]
@@ -318,12 +353,14 @@ def main():
     notes = []
     found = problems(folder, args.sample, notes)
     if args.sample:
-        print("driver package %s: the sample package (its usbser.sys and mdmcpq.inf files are "
-              "placeholders, not checked as such)" % folder)
+        print("note: driver package %s: the sample package (its usbser.sys and mdmcpq.inf files "
+              "are placeholders, not checked as such)" % folder)
     for note in notes:
-        print("driver package %s: %s" % (folder, note))
+        kind, text = note.split(": ", 1) if note.startswith(("warning: ", "note: ")) else \
+            ("note", note)
+        print("%s: driver package %s: %s" % (kind, folder, text))
     for problem in found:
-        print("driver package %s: %s" % (folder, problem), file=sys.stderr)
+        print("error: driver package %s: %s" % (folder, problem), file=sys.stderr)
     return 1 if found else 0
 
 

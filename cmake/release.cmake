@@ -55,6 +55,10 @@ endif()
 
 set(QZ_BUNDLE ${PROJECT_BINARY_DIR}/bundle)
 configure_file(res/README.txt.in ${QZ_BUNDLE}/README.txt @ONLY NEWLINE_STYLE CRLF)
+# The deployment scripts; detect.ps1 takes the package's Provider and DriverVer at build time.
+foreach(script IN ITEMS install.cmd uninstall.cmd)
+  configure_file(res/deploy/${script} ${QZ_BUNDLE}/deploy/${script} @ONLY NEWLINE_STYLE CRLF)
+endforeach()
 find_program(QZ_OSSLSIGNCODE osslsigncode)
 # Always run: the signing settings come from the environment of the build, not of configure.
 set(QZ_STAGE_COMMANDS)
@@ -89,6 +93,8 @@ foreach(entry IN LISTS QZ_BUNDLE_EXECUTABLES)
 endforeach()
 add_custom_target(qz_bundle ALL
   ${QZ_STAGE_COMMANDS}
+  COMMAND ${QZ_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/write_detect_script.py ${QZ_PACKAGE}
+          ${PROJECT_SOURCE_DIR}/res/deploy/detect.ps1.in ${QZ_BUNDLE}/deploy/detect.ps1
   COMMAND ${CMAKE_COMMAND} -DBUNDLE=${QZ_BUNDLE} -DPACKAGE=${QZ_PACKAGE}
           -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
   DEPENDS ${QZ_BUNDLE_PROGRAMS} qz_check_driver_package qz_helper_digest
@@ -96,6 +102,7 @@ add_custom_target(qz_bundle ALL
 
 install(FILES ${QZ_BUNDLE_FILES} ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS DESTINATION .)
 install(DIRECTORY ${QZ_PACKAGE}/ DESTINATION Drivers)
+install(DIRECTORY ${QZ_BUNDLE}/deploy DESTINATION .)
 install(DIRECTORY DESTINATION logs)
 
 file(WRITE ${PROJECT_BINARY_DIR}/cpack_project_config.cmake

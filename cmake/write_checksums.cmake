@@ -1,11 +1,11 @@
-# Writes BUNDLE/SHA256SUMS: "hash  path" for every file staged in BUNDLE (the programs and the
-# read-me) and every file of the driver package under "Drivers/", paths relative to the bundle's
-# folder with "/", sorted, LF line ends (the form sha256sum -c reads).
+# Writes BUNDLE/SHA256SUMS: "hash  path" for every file staged in BUNDLE (the programs, the
+# read-me and the deploy scripts) and every file of the driver package under "Drivers/", paths
+# relative to the bundle's folder with "/", sorted, LF line ends (the form sha256sum -c reads).
 #   cmake -DBUNDLE=staging-folder -DPACKAGE=Drivers-folder -P write_checksums.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(entries)
-file(GLOB staged LIST_DIRECTORIES false RELATIVE "${BUNDLE}" "${BUNDLE}/*")
+file(GLOB staged LIST_DIRECTORIES false RELATIVE "${BUNDLE}" "${BUNDLE}/*" "${BUNDLE}/deploy/*")
 foreach(relative IN LISTS staged)
   if(relative STREQUAL "SHA256SUMS" OR relative MATCHES "\\.signing$")
     continue()

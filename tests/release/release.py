@@ -37,6 +37,7 @@ PER_RELEASE_FILES = ["xp/mdmcpq.inf", "xp/usbser.sys", "win7_32bit/mdmcpq.inf",
                      "win7_64bit/64bits/usbser.sys", "win8_64bit/mdmcpq.inf",
                      "win8_64bit/usbser.sys", "win10/mdmcpq.inf", "win10/usbser.sys"]
 PROGRAMS = ["QZ_DriverSetup.exe", "QZ_DriverRemove.exe", "QZ_DeviceInstall64.exe"]
+DEPLOY_SCRIPTS = ["install.cmd", "uninstall.cmd", "detect.ps1"]
 # The checks each program's file must pass, beyond the version and the signature.
 PROGRAM_CHECKS = {"QZ_DeviceInstall64.exe": ["--x64", "--level", "asInvoker"]}
 
@@ -98,7 +99,9 @@ def check_executable(exe, version, signed):
 
 
 def expected_entries(top, package):
-    names = {top + "/", top + "/README.txt", top + "/SHA256SUMS", top + "/logs/", top + "/Drivers/"}
+    names = {top + "/", top + "/README.txt", top + "/SHA256SUMS", top + "/logs/", top + "/Drivers/",
+             top + "/deploy/"}
+    names |= {top + "/deploy/" + script for script in DEPLOY_SCRIPTS}
     names |= {top + "/" + program for program in PROGRAMS}
     for path in Path(package).rglob("*"):
         relative = path.relative_to(package).as_posix()
@@ -164,6 +167,20 @@ def case_workflow(args):
     check(readme.startswith(b"\xef\xbb\xbf") and b"\r\n" in readme and b"\n\n" not in readme,
           "README.txt is not UTF-8 with a byte-order mark and CR LF line ends")
     check(args.version.encode() in readme, "README.txt does not name the version")
+    detect = (folder / "deploy" / "detect.ps1").read_bytes()
+    check(b"$releaseVersion = [Version]'1.2.0.0'" in detect and
+          b"$packageProvider = 'QZ'" in detect and b"@QZ_" not in detect,
+          "detect.ps1 does not carry the sample package's Provider and DriverVer")
+    # Windows 7's PowerShell 2.0 has none of these; the DISM and CIM modules came with Windows 8.
+    newer = [word for word in (b"Get-WindowsDriver", b"Get-CimInstance", b"Get-PnpDevice",
+                               b"ConvertFrom-Json", b"::new(", b"[ordered]", b" -in ", b" -notin ",
+                               b"using namespace", b"Import-Module")
+             if word.lower() in detect.lower()]
+    check(not newer, "detect.ps1 uses what PowerShell 2.0 lacks: %r" % newer)
+    for script in DEPLOY_SCRIPTS:
+        data = (folder / "deploy" / script).read_bytes()
+        check(b"\r\n" in data and b"\n" not in data.replace(b"\r\n", b""),
+              "deploy\\%s does not have CR LF line ends" % script)
     for program in PROGRAMS:
         check_executable(folder / program, args.version, signed=False)
 
@@ -189,6 +206,29 @@ def run_bundle_under_wine(args, folder):
     check((prefix.syswow64_drivers() / "usbser.sys").read_bytes() ==
           (folder / "Drivers" / "win10" / "usbser.sys").read_bytes(),
           "usbser.sys did not come from the bundle")
+    check_deploy_scripts(prefix, folder, log)
+
+
+def check_deploy_scripts(prefix, folder, log):
+    """deploy/install.cmd and deploy/uninstall.cmd run the programs from a local bundle and pass
+    their exit codes on: each run is appended to the log, whole."""
+    def script(name):
+        return prefix.run_with_arguments("cmd", ["/c", wine_env.windows_path(folder / "deploy" /
+                                                                          name)], cwd=folder)
+
+    closing = wine_env.gbk(["INFO: 关闭日志\n", "\n"])
+    for name, record in (("install.cmd", "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"),
+                         ("uninstall.cmd", "SUCC: QZ_UsbToUartDriver 驱动卸载完成！\n")):
+        before = len(wine_env.log_records(log.read_bytes()))
+        check(script(name) == 0, "%s did not pass on exit code 0" % name)
+        messages = [m for _, m in wine_env.log_records(log.read_bytes())]
+        check(len(messages) > before and messages[-3:] == wine_env.gbk([record]) + closing,
+              "%s: the run it started logged %r" % (name, messages[before:]))
+    (folder / "logs").rename(folder / "logs.kept")
+    try:
+        check(script("install.cmd") == 1, "install.cmd did not pass on exit code 1")
+    finally:
+        (folder / "logs.kept").rename(folder / "logs")
 
 
 def case_bundle_runs(args):
@@ -355,6 +395,9 @@ def break_package(drivers, how, authority, images):
         sign_catalog(drivers, authority, inf_data=b"another package's INF\r\n")
     elif how == "inf_changed_after_signing":
         inf.write_bytes(inf.read_bytes().replace(b"1.2.0.0", b"1.2.0.1"))
+    elif how == "no_catalog_named":
+        inf.write_bytes(inf.read_bytes().replace(b"CatalogFile=qz_uart.cat\r\n", b""))
+        (drivers / "qz_uart.cat").unlink()
     elif how == "catalog_not_signed":
         (drivers / "qz_uart.cat").write_bytes(catalog.unsigned_catalog(
             members=[catalog.member_of(inf.read_bytes())]))
@@ -398,7 +441,8 @@ def case_broken_packages(args):
     bundle = bundle_name(args.version, suffix="") + ".zip"
     outputs = build_and_pack(source, build, good)
     check(zips_in(build) == [bundle], "zips made: %r" % zips_in(build))
-    check(re.search(r"warning: qz_uart\.cat is signed by [^\n]*QZ Package Test Publisher[^\n]*"
+    check(re.search(r"warning: driver package [^\n]*: qz_uart\.cat is signed by [^\n]*"
+                    r"QZ Package Test Publisher[^\n]*"
                     r"does not chain to a root", outputs[0]) is not None,
           "configure does not warn of the test signer:\n" + outputs[0][-2000:])
     check("the sample package" not in outputs[0], "a maker's package is called the sample")
@@ -411,8 +455,7 @@ def case_broken_packages(args):
              ("x64_driver_in_xp", "xp/usbser.sys is a driver for x64"),
              ("utf8_mdmcpq_without_version", "win8_64bit/mdmcpq.inf is neither"),
              ("catalog_of_another_file", NOT_COVERED),
-             ("inf_changed_after_signing", NOT_COVERED),
-             ("catalog_not_signed", "qz_uart.cat is not a signed catalog")]
+             ("inf_changed_after_signing", NOT_COVERED)]
     for how, named in table:
         drivers = work / how / "Drivers"
         shutil.rmtree(drivers.parent, ignore_errors=True)
@@ -423,7 +466,8 @@ def case_broken_packages(args):
         code, output = run(["cmake", "--preset", "release", "-B", str(build),
                             "-DQZ_DRIVER_PACKAGE_DIR=%s" % drivers], source, clean_environment())
         check(code != 0, "%s: the release went on" % how)
-        check(named in output, "%s: the error does not say %r:\n%s" % (how, named, output[-2000:]))
+        check(re.search(r"(?m)^error: driver package [^\n]*: " + re.escape(named), output),
+              "%s: no error line says %r:\n%s" % (how, named, output[-2000:]))
         check(zips_in(build) == [], "%s: a zip is left: %r" % (how, zips_in(build)))
 
     # Every per-release file is looked for.
@@ -456,7 +500,8 @@ def case_catalog_signers(args):
         drivers = maker_package(source, work / algorithm, images, authority, algorithm)
         code, output = check_package(drivers)
         check(code == 0, "%s catalog refused:\n%s" % (algorithm, output))
-        check(re.search(r"warning: qz_uart\.cat is signed by [^\n]*QZ Signer Test Publisher",
+        check(re.search(r"warning: driver package [^\n]*: qz_uart\.cat is signed by [^\n]*"
+                        r"QZ Signer Test Publisher",
                         output) is not None,
               "%s: no warning for an untrusted signer:\n%s" % (algorithm, output))
         code, output = check_package(drivers, clean_environment(
@@ -466,6 +511,18 @@ def case_catalog_signers(args):
         check("win10/usbser.sys is a kernel-mode driver for i386" in output and
               "win8_64bit/usbser.sys is a kernel-mode driver for x64" in output,
               "the check does not say which drivers it found:\n%s" % output)
+    # Windows prompts for or refuses these on some machines; a maker may still ship them to a lab.
+    unsigned = "Windows Vista and later (64-bit) will refuse or prompt for an unsigned package"
+    for how, said in (("no_catalog_named", "QZ_UsbToUartDriver.inf names no catalog"),
+                      ("catalog_not_signed", "qz_uart.cat is not signed")):
+        drivers = work / how / "Drivers"
+        shutil.rmtree(drivers.parent, ignore_errors=True)
+        shutil.copytree(work / "sha256" / "Drivers", drivers)
+        break_package(drivers, how, authority, images)
+        code, output = check_package(drivers)
+        check(code == 0 and re.search(r"(?m)^warning: driver package [^\n]*: %s[^\n]*%s" %
+                                      (re.escape(said), re.escape(unsigned)), output),
+              "%s: no warning, or the release stopped:\n%s" % (how, output))
     code, output = check_package(source / "sample" / "Drivers", sample=True)
     check(code == 0 and "the sample package" in output, "the sample:\n%s" % output)
     code, output = check_package(source / "sample" / "Drivers")
