@@ -68,7 +68,9 @@ class Context:
                                           "win32" if prefix_name == "own32" else "win64")
         else:
             self.prefix = prefixes(self.work)[prefix_name] if prefix_name else None
-        self.scratch = self.work / "cases"
+        # A folder of the case's own: cases that hold different prefixes' locks run at the same
+        # time, and two of them laying out one program folder would run in each other's.
+        self.scratch = self.work / "cases" / (case_name or "shared")
 
     def program_folder(self, name, exe=None, **layout):
         folder = layout_program_folder(self.scratch / name, **layout)
