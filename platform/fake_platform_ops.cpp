@@ -537,8 +537,8 @@ int FakeDeleteFileA(const char* path) {
 
 // The folder part ends at the last "/" (host paths); a Windows path such as
 // "C:\Windows\inf\mdmcpq.inf" is one file name in the current folder.
-std::vector<std::string> FakeFindFilesA(const char* pattern) {
-  if (Record(std::string("FindFilesA ") + pattern)) {
+std::vector<std::string> FakeFindFiles(const char* pattern) {
+  if (Record(std::string("FindFiles ") + pattern)) {
     return {};
   }
   const std::string text(pattern);
@@ -645,9 +645,9 @@ int FakeUpdateDriverForPlugAndPlayDevicesA(const char* hardwareId, const char* i
   return update.answer;
 }
 
-int FakeRunProcessA(const char* application, const char* commandLine, const char* currentDirectory,
-                    std::uint32_t* exitCode) {
-  if (Record(std::string("RunProcessA ") + application + " | " + commandLine + " | in " +
+int FakeRunProcess(const char* application, const char* commandLine, const char* currentDirectory,
+                   std::uint32_t* exitCode) {
+  if (Record(std::string("RunProcess ") + application + " | " + commandLine + " | in " +
              currentDirectory)) {
     return Fail(0);
   }
@@ -729,58 +729,64 @@ int FakeAddTrustedPublisher(const std::vector<unsigned char>& certificate) {
 }
 
 const PlatformOps kFakeOps = {
-    FakeGetModuleFileNameA,
-    FakeCopyFileA,
-    FakeWow64EnableWow64FsRedirection,
-    FakeGetModuleHandleW,
-    FakeGetModuleHandleA,
-    FakeGetProcAddress,
-    FakeGetSystemInfo,
-    FakeSetupCopyOEMInfA,
-    FakeGetLastError,
-    FakeReplaceFileA,
-    FakeDirectoryExists,
-    FakeOpenLogFile,
-    FakeGetOpenFileFacts,
-    FakeAppendStreamOver,
-    FakeOpenFileSharingReadOnly,
-    FakeReadOpenFile,
-    FakeCreateMutexA,
-    FakeOpenMutexA,
-    FakeWaitForSingleObject,
-    FakeReleaseMutex,
-    FakeCloseHandle,
-    FakeSecurityDescriptorFromSddl,
-    FakeFreeSecurityDescriptor,
-    FakePrivateNamespacesAvailable,
-    FakeCreateBoundaryDescriptorA,
-    FakeAddAdministratorsToBoundary,
-    FakeDeleteBoundaryDescriptor,
-    FakeCreatePrivateNamespaceA,
-    FakeOpenPrivateNamespaceA,
-    FakeClosePrivateNamespace,
-    FakeGetCurrentProcessId,
-    FakeGetFileAttributesA,
-    FakeSetFileAttributesA,
-    FakeMoveFileA,
-    FakeDeleteFileA,
-    FakeFindFilesA,
-    FakeGetFileWriteTime,
-    FakeGetProcessWindowStationFlags,
-    FakeProcessIdToSessionId,
-    FakeSetupSetNonInteractiveMode,
-    FakeReadInfVersionString,
-    FakeReadInfSectionLines,
-    FakeListPresentDevices,
-    FakeUpdateDriverForPlugAndPlayDevicesA,
-    FakeRunProcessA,
-    FakeGetSystemDirectoryA,
-    FakeQueryInfOriginalFileName,
-    FakeSetupUninstallOEMInfA,
-    FakeGetSystemWindowsDirectoryA,
-    FakeInspectCatalog,
-    FakeTrustedPublisherHas,
-    FakeAddTrustedPublisher,
+    // Process and system
+    .GetModuleFileNameA = FakeGetModuleFileNameA,
+    .GetModuleHandleW = FakeGetModuleHandleW,
+    .GetModuleHandleA = FakeGetModuleHandleA,
+    .GetProcAddress = FakeGetProcAddress,
+    .GetSystemInfo = FakeGetSystemInfo,
+    .GetLastError = FakeGetLastError,
+    .GetCurrentProcessId = FakeGetCurrentProcessId,
+    .CloseHandle = FakeCloseHandle,
+    .GetSystemWindowsDirectoryA = FakeGetSystemWindowsDirectoryA,
+    .GetSystemDirectoryA = FakeGetSystemDirectoryA,
+    .GetProcessWindowStationFlags = FakeGetProcessWindowStationFlags,
+    .ProcessIdToSessionId = FakeProcessIdToSessionId,
+    // Files, with the WOW64 redirection switch
+    .Wow64EnableWow64FsRedirection = FakeWow64EnableWow64FsRedirection,
+    .CopyFileA = FakeCopyFileA,
+    .ReplaceFileA = FakeReplaceFileA,
+    .MoveFileA = FakeMoveFileA,
+    .DeleteFileA = FakeDeleteFileA,
+    .GetFileAttributesA = FakeGetFileAttributesA,
+    .SetFileAttributesA = FakeSetFileAttributesA,
+    .GetFileWriteTime = FakeGetFileWriteTime,
+    .FindFiles = FakeFindFiles,
+    .DirectoryExists = FakeDirectoryExists,
+    .OpenLogFile = FakeOpenLogFile,
+    .GetOpenFileFacts = FakeGetOpenFileFacts,
+    .AppendStreamOver = FakeAppendStreamOver,
+    .OpenFileSharingReadOnly = FakeOpenFileSharingReadOnly,
+    .ReadOpenFile = FakeReadOpenFile,
+    // Run lock
+    .CreateMutexA = FakeCreateMutexA,
+    .OpenMutexA = FakeOpenMutexA,
+    .WaitForSingleObject = FakeWaitForSingleObject,
+    .ReleaseMutex = FakeReleaseMutex,
+    .SecurityDescriptorFromSddl = FakeSecurityDescriptorFromSddl,
+    .FreeSecurityDescriptor = FakeFreeSecurityDescriptor,
+    .PrivateNamespacesAvailable = FakePrivateNamespacesAvailable,
+    .CreateBoundaryDescriptorA = FakeCreateBoundaryDescriptorA,
+    .AddAdministratorsToBoundary = FakeAddAdministratorsToBoundary,
+    .DeleteBoundaryDescriptor = FakeDeleteBoundaryDescriptor,
+    .CreatePrivateNamespaceA = FakeCreatePrivateNamespaceA,
+    .OpenPrivateNamespaceA = FakeOpenPrivateNamespaceA,
+    .ClosePrivateNamespace = FakeClosePrivateNamespace,
+    // INF files and the driver store
+    .SetupCopyOEMInfA = FakeSetupCopyOEMInfA,
+    .SetupSetNonInteractiveMode = FakeSetupSetNonInteractiveMode,
+    .ReadInfVersionString = FakeReadInfVersionString,
+    .ReadInfSectionLines = FakeReadInfSectionLines,
+    .QueryInfOriginalFileName = FakeQueryInfOriginalFileName,
+    .SetupUninstallOEMInfA = FakeSetupUninstallOEMInfA,
+    // Devices and the helper process
+    .ListPresentDevices = FakeListPresentDevices,
+    .UpdateDriverForPlugAndPlayDevicesA = FakeUpdateDriverForPlugAndPlayDevicesA,
+    .RunProcess = FakeRunProcess,
+    // Trust
+    .InspectCatalog = FakeInspectCatalog,
+    .TrustedPublisherHas = FakeTrustedPublisherHas,
+    .AddTrustedPublisher = FakeAddTrustedPublisher,
 };
 
 }  // namespace

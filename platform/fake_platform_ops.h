@@ -103,7 +103,7 @@ struct FakePlatform {
   };
   // What UpdateDriverForPlugAndPlayDevicesA answers by hardware ID; success by default.
   std::map<std::string, DriverUpdate> driverUpdates;
-  // RunProcessA: the process's exit code, or the last error when it cannot be started.
+  // RunProcess: the process's exit code, or the last error when it cannot be started.
   std::uint32_t processExitCode = 0;
   std::optional<std::uint32_t> processStartError;
 

@@ -127,22 +127,39 @@ struct PresentDeviceFacts {
 
 // The Windows operations the logic uses. Integers stand for BOOL: non-zero is success.
 struct PlatformOps {
+  // ---- Process and system
   std::uint32_t (*GetModuleFileNameA)(ModuleHandle module, char* buffer, std::uint32_t capacity);
-  int (*CopyFileA)(const char* source, const char* destination, int failIfExists);
-  // Absent from 32-bit XP's kernel32; the Windows implementation answers 0 there.
-  int (*Wow64EnableWow64FsRedirection)(int enable);
   ModuleHandle (*GetModuleHandleW)(const wchar_t* name);
   ModuleHandle (*GetModuleHandleA)(const char* name);
   ProcAddress (*GetProcAddress)(ModuleHandle module, const char* name);
   void (*GetSystemInfo)(SystemInfo* info);
-  int (*SetupCopyOEMInfA)(const char* sourceInf, const char* mediaLocation, std::uint32_t mediaType,
-                          std::uint32_t copyStyle, char* destinationName,
-                          std::uint32_t destinationNameSize, std::uint32_t* requiredSize,
-                          char** destinationNameComponent);
   std::uint32_t (*GetLastError)();
+  std::uint32_t (*GetCurrentProcessId)();
+  int (*CloseHandle)(SystemHandle handle);
+  // The system's Windows folder (not a terminal server user's own); its length, 0 on failure.
+  std::uint32_t (*GetSystemWindowsDirectoryA)(char* buffer, std::uint32_t capacity);
+  // The system folder (System32, as this process sees it); its length, 0 on failure.
+  std::uint32_t (*GetSystemDirectoryA)(char* buffer, std::uint32_t capacity);
+  // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.
+  int (*GetProcessWindowStationFlags)(std::uint32_t* flags);
+  int (*ProcessIdToSessionId)(std::uint32_t processId, std::uint32_t* session);
+
+  // ---- Files, with the WOW64 redirection switch
+  // Absent from 32-bit XP's kernel32; the Windows implementation answers 0 there.
+  int (*Wow64EnableWow64FsRedirection)(int enable);
+  int (*CopyFileA)(const char* source, const char* destination, int failIfExists);
   // Puts `replacement` in place of `replaced`, moving the replaced file to `backup`. Its
   // partial failures can leave the replaced file under the backup name, or missing.
   int (*ReplaceFileA)(const char* replaced, const char* replacement, const char* backup);
+  // Renames within a volume; fails when `to` exists.
+  int (*MoveFileA)(const char* from, const char* to);
+  int (*DeleteFileA)(const char* path);
+  std::uint32_t (*GetFileAttributesA)(const char* path);
+  int (*SetFileAttributesA)(const char* path, std::uint32_t attributes);
+  // The last write time (FILETIME as one number); 0 when it cannot be had.
+  std::uint64_t (*GetFileWriteTime)(const char* path);
+  // Full paths of the files matching `pattern`, whose last component may hold wildcards.
+  std::vector<std::string> (*FindFiles)(const char* pattern);
   // 1 for a plain folder: not a link, junction or other reparse point (which another account may
   // have planted to send the log somewhere else).
   int (*DirectoryExists)(const char* path);
@@ -159,6 +176,7 @@ struct PlatformOps {
   // The whole file, from its start. 0 on failure.
   int (*ReadOpenFile)(SystemHandle file, std::vector<unsigned char>* bytes);
 
+  // ---- Run lock
   // Creates the named mutex, or opens it when another process created it; null on failure,
   // with the reason in the last error. A null `security` gives the account's default.
   SystemHandle (*CreateMutexA)(const char* name, SecurityDescriptor security);
@@ -166,8 +184,6 @@ struct PlatformOps {
   // Waits without a time limit; answers kWaitObject0, kWaitAbandoned or kWaitFailed.
   std::uint32_t (*WaitForSingleObject)(SystemHandle handle);
   int (*ReleaseMutex)(SystemHandle handle);
-  int (*CloseHandle)(SystemHandle handle);
-
   // ConvertStringSecurityDescriptorToSecurityDescriptorA; null when the text is refused.
   SecurityDescriptor (*SecurityDescriptorFromSddl)(const char* sddl);
   void (*FreeSecurityDescriptor)(SecurityDescriptor descriptor);
@@ -185,20 +201,11 @@ struct PlatformOps {
   SystemHandle (*OpenPrivateNamespaceA)(SystemHandle boundary, const char* alias);
   int (*ClosePrivateNamespace)(SystemHandle privateNamespace);
 
-  std::uint32_t (*GetCurrentProcessId)();
-  std::uint32_t (*GetFileAttributesA)(const char* path);
-  int (*SetFileAttributesA)(const char* path, std::uint32_t attributes);
-  // Renames within a volume; fails when `to` exists.
-  int (*MoveFileA)(const char* from, const char* to);
-  int (*DeleteFileA)(const char* path);
-  // Full paths of the files matching `pattern`, whose last component may hold wildcards.
-  std::vector<std::string> (*FindFilesA)(const char* pattern);
-  // The last write time (FILETIME as one number); 0 when it cannot be had.
-  std::uint64_t (*GetFileWriteTime)(const char* path);
-
-  // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.
-  int (*GetProcessWindowStationFlags)(std::uint32_t* flags);
-  int (*ProcessIdToSessionId)(std::uint32_t processId, std::uint32_t* session);
+  // ---- INF files and the driver store
+  int (*SetupCopyOEMInfA)(const char* sourceInf, const char* mediaLocation, std::uint32_t mediaType,
+                          std::uint32_t copyStyle, char* destinationName,
+                          std::uint32_t destinationNameSize, std::uint32_t* requiredSize,
+                          char** destinationNameComponent);
   // Setup API's non-interactive mode: a call that would ask the user fails instead. Looked up
   // at run time; 0 when the system lacks it.
   int (*SetupSetNonInteractiveMode)(int nonInteractive);
@@ -210,6 +217,14 @@ struct PlatformOps {
   // Every line of `section` of an INF, read with the Setup API's own parser. 0 when the INF is
   // rejected or has no such section.
   int (*ReadInfSectionLines)(const char* infPath, const char* section, std::vector<InfLine>* lines);
+  // SetupGetInfInformationA + SetupQueryInfOriginalFileInformationA: the name the INF in the
+  // system's INF folder was staged from. 0 when the Setup API cannot tell.
+  int (*QueryInfOriginalFileName)(const char* infPath, char* name, std::uint32_t capacity);
+  // SetupUninstallOEMInfA, looked up at run time: fails with 127 (ERROR_PROC_NOT_FOUND) where
+  // the system lacks it.
+  int (*SetupUninstallOEMInfA)(const char* infFileName, std::uint32_t flags);
+
+  // ---- Devices and the helper process
   // SetupDiGetClassDevsA(DIGCF_ALLCLASSES | DIGCF_PRESENT) and, for each device, its hardware IDs
   // and driver key. 0 when the devices cannot be listed.
   int (*ListPresentDevices)(std::vector<PresentDeviceFacts>* devices);
@@ -220,18 +235,10 @@ struct PlatformOps {
   // CreateProcessA with no window in `currentDirectory`, then waits for it without a time
   // limit. 0 when it cannot be started (the reason in the last error); else 1 with the
   // process's exit code.
-  int (*RunProcessA)(const char* application, const char* commandLine, const char* currentDirectory,
-                     std::uint32_t* exitCode);
-  // The system folder (System32, as this process sees it); its length, 0 on failure.
-  std::uint32_t (*GetSystemDirectoryA)(char* buffer, std::uint32_t capacity);
-  // SetupGetInfInformationA + SetupQueryInfOriginalFileInformationA: the name the INF in the
-  // system's INF folder was staged from. 0 when the Setup API cannot tell.
-  int (*QueryInfOriginalFileName)(const char* infPath, char* name, std::uint32_t capacity);
-  // SetupUninstallOEMInfA, looked up at run time: fails with 127 (ERROR_PROC_NOT_FOUND) where
-  // the system lacks it.
-  int (*SetupUninstallOEMInfA)(const char* infFileName, std::uint32_t flags);
-  // The system's Windows folder (not a terminal server user's own); its length, 0 on failure.
-  std::uint32_t (*GetSystemWindowsDirectoryA)(char* buffer, std::uint32_t capacity);
+  int (*RunProcess)(const char* application, const char* commandLine, const char* currentDirectory,
+                    std::uint32_t* exitCode);
+
+  // ---- Trust
   // Decodes the catalog file, checks its signature and the signer's chain.
   void (*InspectCatalog)(const char* path, CatalogFacts* facts);
   // The local machine's TrustedPublisher store: 1 when it holds the certificate, 0 when not,

@@ -51,20 +51,23 @@ const SetupApiFunctions* SetupApi() {
   if (complete) {
     return &functions;
   }
-  functions = {QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupQueryInfOriginalFileInformationA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey),
-               QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList)};
+  functions = {
+      .SetupCopyOEMInfA = QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA),
+      .SetupOpenInfFileA = QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA),
+      .SetupFindFirstLineA = QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA),
+      .SetupFindNextLine = QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine),
+      .SetupGetFieldCount = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount),
+      .SetupGetStringFieldA = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA),
+      .SetupCloseInfFile = QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile),
+      .SetupGetInfInformationA = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA),
+      .SetupQueryInfOriginalFileInformationA =
+          QZ_DLL_FUNCTION(kSetupApiDll, SetupQueryInfOriginalFileInformationA),
+      .SetupDiGetClassDevsA = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA),
+      .SetupDiEnumDeviceInfo = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo),
+      .SetupDiGetDeviceRegistryPropertyA =
+          QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA),
+      .SetupDiOpenDevRegKey = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey),
+      .SetupDiDestroyDeviceInfoList = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList)};
   // Looked up in order: the first one missing leaves its reason as the last error.
   complete = functions.SetupCopyOEMInfA && functions.SetupOpenInfFileA &&
              functions.SetupFindFirstLineA && functions.SetupFindNextLine &&
@@ -207,12 +210,17 @@ struct NamespaceFunctions {
 const NamespaceFunctions& Namespaces() {
   const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
   static const NamespaceFunctions functions = {
-      SystemFunction<NamespaceFunctions::CreateBoundary>(kernel32, "CreateBoundaryDescriptorA"),
-      SystemFunction<NamespaceFunctions::AddSid>(kernel32, "AddSIDToBoundaryDescriptor"),
-      SystemFunction<NamespaceFunctions::DeleteBoundary>(kernel32, "DeleteBoundaryDescriptor"),
-      SystemFunction<NamespaceFunctions::CreateNamespace>(kernel32, "CreatePrivateNamespaceA"),
-      SystemFunction<NamespaceFunctions::OpenNamespace>(kernel32, "OpenPrivateNamespaceA"),
-      SystemFunction<NamespaceFunctions::CloseNamespace>(kernel32, "ClosePrivateNamespace"),
+      .createBoundary =
+          SystemFunction<NamespaceFunctions::CreateBoundary>(kernel32, "CreateBoundaryDescriptorA"),
+      .addSid = SystemFunction<NamespaceFunctions::AddSid>(kernel32, "AddSIDToBoundaryDescriptor"),
+      .deleteBoundary =
+          SystemFunction<NamespaceFunctions::DeleteBoundary>(kernel32, "DeleteBoundaryDescriptor"),
+      .createNamespace =
+          SystemFunction<NamespaceFunctions::CreateNamespace>(kernel32, "CreatePrivateNamespaceA"),
+      .openNamespace =
+          SystemFunction<NamespaceFunctions::OpenNamespace>(kernel32, "OpenPrivateNamespaceA"),
+      .closeNamespace =
+          SystemFunction<NamespaceFunctions::CloseNamespace>(kernel32, "ClosePrivateNamespace"),
   };
   return functions;
 }
@@ -567,59 +575,64 @@ int ReadOpenFileOp(SystemHandle file, std::vector<unsigned char>* bytes) {
 }
 
 const PlatformOps kWindowsOps = {
-    ModuleFileName,
-    CopyFileOp,
-    EnableFsRedirection,
-    ModuleHandleW,
-    ModuleHandleA,
-    ProcAddressOf,
-    SystemInfoOf,
-    CopyOemInf,
-    LastError,
-    ReplaceFileOp,
-    DirectoryExistsOp,
-    OpenLogFileOp,
-    OpenFileFactsOp,
-    AppendStreamOverOp,
-    OpenFileSharingReadOnlyOp,
-    ReadOpenFileOp,
-    CreateMutexOp,
-    OpenMutexOp,
-    WaitOp,
-    ReleaseMutexOp,
-    CloseHandleOp,
-    SecurityFromSddl,
-    FreeSecurity,
-    PrivateNamespacesAvailableOp,
-    CreateBoundaryOp,
-    AddAdministratorsOp,
-    DeleteBoundaryOp,
-    CreateNamespaceOp,
-    OpenNamespaceOp,
-    CloseNamespaceOp,
-    ProcessId,
-    FileAttributes,
-    SetFileAttributesOp,
-    MoveFileOp,
-    DeleteFileOp,
-    FindFilesOp,
-    FileWriteTime,
-    WindowStationFlags,
-    SessionOfProcess,
-    NonInteractiveMode,
-    InfVersionString,
-    InfSectionLines,
-    PresentDevices,
-    UpdateDriver,
-    RunProcess,
-    SystemDirectory,
-    InfOriginalName,
-    UninstallOemInf,
-    SystemWindowsDirectory,
-    // The trust step's operations come with AddWindowsTrustOps, in the one program that has it.
-    nullptr,
-    nullptr,
-    nullptr,
+    // Process and system
+    .GetModuleFileNameA = ModuleFileName,
+    .GetModuleHandleW = ModuleHandleW,
+    .GetModuleHandleA = ModuleHandleA,
+    .GetProcAddress = ProcAddressOf,
+    .GetSystemInfo = SystemInfoOf,
+    .GetLastError = LastError,
+    .GetCurrentProcessId = ProcessId,
+    .CloseHandle = CloseHandleOp,
+    .GetSystemWindowsDirectoryA = SystemWindowsDirectory,
+    .GetSystemDirectoryA = SystemDirectory,
+    .GetProcessWindowStationFlags = WindowStationFlags,
+    .ProcessIdToSessionId = SessionOfProcess,
+    // Files, with the WOW64 redirection switch
+    .Wow64EnableWow64FsRedirection = EnableFsRedirection,
+    .CopyFileA = CopyFileOp,
+    .ReplaceFileA = ReplaceFileOp,
+    .MoveFileA = MoveFileOp,
+    .DeleteFileA = DeleteFileOp,
+    .GetFileAttributesA = FileAttributes,
+    .SetFileAttributesA = SetFileAttributesOp,
+    .GetFileWriteTime = FileWriteTime,
+    .FindFiles = FindFilesOp,
+    .DirectoryExists = DirectoryExistsOp,
+    .OpenLogFile = OpenLogFileOp,
+    .GetOpenFileFacts = OpenFileFactsOp,
+    .AppendStreamOver = AppendStreamOverOp,
+    .OpenFileSharingReadOnly = OpenFileSharingReadOnlyOp,
+    .ReadOpenFile = ReadOpenFileOp,
+    // Run lock
+    .CreateMutexA = CreateMutexOp,
+    .OpenMutexA = OpenMutexOp,
+    .WaitForSingleObject = WaitOp,
+    .ReleaseMutex = ReleaseMutexOp,
+    .SecurityDescriptorFromSddl = SecurityFromSddl,
+    .FreeSecurityDescriptor = FreeSecurity,
+    .PrivateNamespacesAvailable = PrivateNamespacesAvailableOp,
+    .CreateBoundaryDescriptorA = CreateBoundaryOp,
+    .AddAdministratorsToBoundary = AddAdministratorsOp,
+    .DeleteBoundaryDescriptor = DeleteBoundaryOp,
+    .CreatePrivateNamespaceA = CreateNamespaceOp,
+    .OpenPrivateNamespaceA = OpenNamespaceOp,
+    .ClosePrivateNamespace = CloseNamespaceOp,
+    // INF files and the driver store
+    .SetupCopyOEMInfA = CopyOemInf,
+    .SetupSetNonInteractiveMode = NonInteractiveMode,
+    .ReadInfVersionString = InfVersionString,
+    .ReadInfSectionLines = InfSectionLines,
+    .QueryInfOriginalFileName = InfOriginalName,
+    .SetupUninstallOEMInfA = UninstallOemInf,
+    // Devices and the helper process
+    .ListPresentDevices = PresentDevices,
+    .UpdateDriverForPlugAndPlayDevicesA = UpdateDriver,
+    .RunProcess = RunProcess,
+    // Trust: AddWindowsTrustOps fills it in, in the one program that has the step.
+    .InspectCatalog = nullptr,
+    .TrustedPublisherHas = nullptr,
+    .AddTrustedPublisher = nullptr,
 };
 
 }  // namespace

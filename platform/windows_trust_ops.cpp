@@ -47,26 +47,30 @@ const Crypt32Functions* Crypt32() {
   if (complete) {
     return &functions;
   }
-  functions = {QZ_DLL_FUNCTION(kCrypt32Dll, CertAddEncodedCertificateToStore),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertCloseStore),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCertificateContext),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertFindCertificateInStore),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertFindExtension),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateChain),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateContext),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertGetCertificateChain),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertGetEnhancedKeyUsage),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertGetSubjectCertificateFromStore),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertOpenStore),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertVerifyCertificateChainPolicy),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptDecodeObject),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgClose),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgControl),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgGetParam),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgOpenToDecode),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgUpdate),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCTLContext),
-               QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCTLContext)};
+  functions = {
+      .CertAddEncodedCertificateToStore =
+          QZ_DLL_FUNCTION(kCrypt32Dll, CertAddEncodedCertificateToStore),
+      .CertCloseStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertCloseStore),
+      .CertCreateCertificateContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCertificateContext),
+      .CertFindCertificateInStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertFindCertificateInStore),
+      .CertFindExtension = QZ_DLL_FUNCTION(kCrypt32Dll, CertFindExtension),
+      .CertFreeCertificateChain = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateChain),
+      .CertFreeCertificateContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateContext),
+      .CertGetCertificateChain = QZ_DLL_FUNCTION(kCrypt32Dll, CertGetCertificateChain),
+      .CertGetEnhancedKeyUsage = QZ_DLL_FUNCTION(kCrypt32Dll, CertGetEnhancedKeyUsage),
+      .CertGetSubjectCertificateFromStore =
+          QZ_DLL_FUNCTION(kCrypt32Dll, CertGetSubjectCertificateFromStore),
+      .CertOpenStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertOpenStore),
+      .CertVerifyCertificateChainPolicy =
+          QZ_DLL_FUNCTION(kCrypt32Dll, CertVerifyCertificateChainPolicy),
+      .CryptDecodeObject = QZ_DLL_FUNCTION(kCrypt32Dll, CryptDecodeObject),
+      .CryptMsgClose = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgClose),
+      .CryptMsgControl = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgControl),
+      .CryptMsgGetParam = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgGetParam),
+      .CryptMsgOpenToDecode = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgOpenToDecode),
+      .CryptMsgUpdate = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgUpdate),
+      .CertCreateCTLContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCTLContext),
+      .CertFreeCTLContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCTLContext)};
   complete = functions.CertAddEncodedCertificateToStore && functions.CertCloseStore &&
              functions.CertCreateCertificateContext && functions.CertFindCertificateInStore &&
              functions.CertFindExtension && functions.CertFreeCertificateChain &&

@@ -43,7 +43,7 @@ std::vector<std::string> Candidates(const std::string& infFolder) {
   std::vector<std::string> paths;
   std::set<std::string> seen;
   for (const std::string& pattern : {infFolder + "oem*.inf", infFolder + kPackageInfName}) {
-    for (const std::string& path : Platform().FindFilesA(pattern.c_str())) {
+    for (const std::string& path : Platform().FindFiles(pattern.c_str())) {
       std::string key = path;
       std::transform(key.begin(), key.end(), key.begin(), Lower);
       if (seen.insert(key).second) {

@@ -61,7 +61,7 @@ void RemoveIfPresent(const std::string& path) {
 // Left by a run that died mid-edit. Runs take turns, so none of them belongs to a live run.
 void RemoveStaleFiles(const char* path) {
   const std::string pattern = std::string(path) + kOwnFileMark + "*";
-  for (const std::string& stale : Platform().FindFilesA(pattern.c_str())) {
+  for (const std::string& stale : Platform().FindFiles(pattern.c_str())) {
     Platform().DeleteFileA(stale.c_str());
   }
 }
@@ -203,7 +203,7 @@ void RestoreInterruptedEdit(const char* path) {
   const std::string pattern = std::string(path) + kOwnFileMark + "*";
   std::string newest;
   std::uint64_t newestTime = 0;
-  for (const std::string& found : Platform().FindFilesA(pattern.c_str())) {
+  for (const std::string& found : Platform().FindFiles(pattern.c_str())) {
     if (!IsBackupName(found)) {
       continue;
     }

@@ -41,7 +41,7 @@ DeviceInstallResult RunCheckedHelper(SystemHandle file, const char* helper,
     return result;
   }
   std::uint32_t exitCode = 0;
-  if (Platform().RunProcessA(helper, commandLine.c_str(), systemFolder, &exitCode) == 0) {
+  if (Platform().RunProcess(helper, commandLine.c_str(), systemFolder, &exitCode) == 0) {
     result.error = Platform().GetLastError();
     return result;
   }

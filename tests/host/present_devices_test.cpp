@@ -108,7 +108,7 @@ class PresentDevicesTest : public ::testing::Test {
     Lines calls;
     for (const auto& call : fake_.calls) {
       if (call.rfind("UpdateDriverForPlugAndPlayDevicesA", 0) == 0 ||
-          call.rfind("RunProcessA", 0) == 0) {
+          call.rfind("RunProcess", 0) == 0) {
         calls.push_back(call);
       }
     }
@@ -233,7 +233,7 @@ TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecord
 
   InstallOnPresentDevices(kPackageInf, "oem7.inf");
 
-  const std::string start = std::string("RunProcessA ") + kHelper + " | \"" + kHelper + "\" \"" +
+  const std::string start = std::string("RunProcess ") + kHelper + " | \"" + kHelper + "\" \"" +
                             kPackageInf + "\" \"oem7.inf\" | in C:\\Windows\\System32";
   EXPECT_EQ(DeviceCalls(), c.started ? Lines{start} : Lines{});
   // The helper's file stays open, so it cannot be swapped, from before it is read until the

@@ -35,7 +35,7 @@ std::string PatchOf(const std::string& target) {
 // The calls of the deployment itself, without the patch's own file bookkeeping, which its
 // tests check.
 Lines DeploymentCalls(const Lines& calls) {
-  static const char* const kBookkeeping[] = {"FindFilesA ",         "GetCurrentProcessId",
+  static const char* const kBookkeeping[] = {"FindFiles ",          "GetCurrentProcessId",
                                              "GetFileAttributesA ", "SetFileAttributesA ",
                                              "DeleteFileA ",        "MoveFileA "};
   Lines kept;
