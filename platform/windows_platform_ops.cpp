@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/system_dlls.h"
+#include "platform/windows_handle.h"
 
 static_assert(sizeof(OsVersionInfoEx) == sizeof(RTL_OSVERSIONINFOEXW), "version record layout");
 static_assert(offsetof(OsVersionInfoEx, wServicePackMajor) ==
@@ -78,6 +79,12 @@ const SetupApiFunctions* SetupApi() {
              functions.SetupDiOpenDevRegKey && functions.SetupDiDestroyDeviceInfoList;
   return complete ? &functions : nullptr;
 }
+
+// Handles of the Setup API: they exist only once setupapi.dll was loaded.
+void CloseInf(HINF inf) { SetupApi()->SetupCloseInfFile(inf); }
+void DestroyDeviceList(HDEVINFO set) { SetupApi()->SetupDiDestroyDeviceInfoList(set); }
+using UniqueInf = UniqueHandle<HINF, CloseInf, -1>;
+using UniqueDeviceList = UniqueHandle<HDEVINFO, DestroyDeviceList, -1>;
 
 // A function of a loaded system DLL, looked up rather than imported: an import the DLL lacks
 // (on XP, or an early XP update level) would keep the program from starting at all. Null when
@@ -152,8 +159,7 @@ int DirectoryExistsOp(const char* path) {
 }
 
 SECURITY_ATTRIBUTES SecurityOf(SecurityDescriptor descriptor) {
-  SECURITY_ATTRIBUTES attributes;
-  std::memset(&attributes, 0, sizeof attributes);
+  SECURITY_ATTRIBUTES attributes{};
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = descriptor;
   return attributes;
@@ -273,16 +279,15 @@ std::vector<std::string> FindFilesOp(const char* pattern) {
   const std::size_t cut = text.find_last_of("\\/");
   const std::string folder = cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
   WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  const UniqueFind search(::FindFirstFileA(pattern, &found));
+  if (!search) {
     return paths;
   }
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       paths.push_back(folder + found.cFileName);
     }
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
+  } while (::FindNextFileA(search.get(), &found));
   return paths;
 }
 
@@ -330,14 +335,13 @@ int InfVersionString(const char* infPath, const char* key, char* value, std::uin
   if (api == nullptr) {
     return 0;
   }
-  HINF inf = api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
-  if (inf == INVALID_HANDLE_VALUE) {
+  const UniqueInf inf(api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr));
+  if (!inf) {
     return 0;
   }
   INFCONTEXT line;
-  const BOOL found = api->SetupFindFirstLineA(inf, "Version", key, &line) &&
+  const BOOL found = api->SetupFindFirstLineA(inf.get(), "Version", key, &line) &&
                      api->SetupGetStringFieldA(&line, 1, value, capacity, nullptr);
-  api->SetupCloseInfFile(inf);
   return found ? 1 : 0;
 }
 
@@ -359,13 +363,13 @@ int InfSectionLines(const char* infPath, const char* section, std::vector<InfLin
   if (api == nullptr) {
     return 0;
   }
-  HINF inf = api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr);
-  if (inf == INVALID_HANDLE_VALUE) {
+  const UniqueInf inf(api->SetupOpenInfFileA(infPath, nullptr, INF_STYLE_WIN4, nullptr));
+  if (!inf) {
     return 0;
   }
   lines->clear();
   INFCONTEXT line;
-  bool more = api->SetupFindFirstLineA(inf, section, nullptr, &line) != FALSE;
+  bool more = api->SetupFindFirstLineA(inf.get(), section, nullptr, &line) != FALSE;
   const int found = more ? 1 : 0;
   while (more) {
     InfLine fields(1 + api->SetupGetFieldCount(&line));
@@ -375,7 +379,6 @@ int InfSectionLines(const char* infPath, const char* section, std::vector<InfLin
     lines->push_back(std::move(fields));
     more = api->SetupFindNextLine(&line, &line) != FALSE;
   }
-  api->SetupCloseInfFile(inf);
   return found;
 }
 
@@ -398,17 +401,17 @@ std::vector<std::string> HardwareIds(const SetupApiFunctions* api, HDEVINFO set,
 }
 
 std::string DriverInfPath(const SetupApiFunctions* api, HDEVINFO set, SP_DEVINFO_DATA* device) {
-  HKEY key = api->SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-  if (key == INVALID_HANDLE_VALUE) {
+  const UniqueRegistryKey key(
+      api->SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+  if (!key) {
     return std::string();  // no driver yet
   }
   char value[MAX_PATH + 1] = {};
   DWORD size = MAX_PATH;
   DWORD type = 0;
-  const bool read = ::RegQueryValueExA(key, "InfPath", nullptr, &type,
+  const bool read = ::RegQueryValueExA(key.get(), "InfPath", nullptr, &type,
                                        reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
                     type == REG_SZ;
-  ::RegCloseKey(key);
   return read ? std::string(value) : std::string();
 }
 
@@ -417,19 +420,18 @@ int PresentDevices(std::vector<PresentDeviceFacts>* devices) {
   if (api == nullptr) {
     return 0;
   }
-  HDEVINFO set =
-      api->SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
-  if (set == INVALID_HANDLE_VALUE) {
+  const UniqueDeviceList set(
+      api->SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+  if (!set) {
     return 0;
   }
   devices->clear();
-  SP_DEVINFO_DATA device;
-  std::memset(&device, 0, sizeof device);
+  SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
-  for (DWORD i = 0; api->SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-    devices->push_back({HardwareIds(api, set, &device), DriverInfPath(api, set, &device)});
+  for (DWORD i = 0; api->SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
+    devices->push_back(
+        {HardwareIds(api, set.get(), &device), DriverInfPath(api, set.get(), &device)});
   }
-  api->SetupDiDestroyDeviceInfoList(set);
   return 1;
 }
 
@@ -450,22 +452,25 @@ int UpdateDriver(const char* hardwareId, const char* infPath, std::uint32_t flag
 int RunProcess(const char* application, const char* commandLine, const char* currentDirectory,
                std::uint32_t* exitCode) {
   std::string line = commandLine;  // CreateProcessA may write into it
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
+  STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   if (!::CreateProcessA(application, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         currentDirectory, &startup, &process)) {
     return 0;
   }
-  ::CloseHandle(process.hThread);
-  ::WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
-  const BOOL known = ::GetExitCodeProcess(process.hProcess, &code);
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(process.hProcess);
+  BOOL known = FALSE;
+  DWORD error = 0;
+  {
+    const UniqueKernelObject thread(process.hThread);
+    const UniqueKernelObject running(process.hProcess);
+    ::WaitForSingleObject(running.get(), INFINITE);
+    known = ::GetExitCodeProcess(running.get(), &code);
+    error = ::GetLastError();
+  }
   if (!known) {
-    ::SetLastError(error);
+    ::SetLastError(error);  // as GetExitCodeProcess left it, not as closing the handles did
     return 0;
   }
   *exitCode = code;
@@ -492,8 +497,7 @@ int InfOriginalName(const char* infPath, char* name, std::uint32_t capacity) {
                                     nullptr)) {
     return 0;
   }
-  SP_ORIGINAL_FILE_INFO_A original;
-  std::memset(&original, 0, sizeof original);
+  SP_ORIGINAL_FILE_INFO_A original{};
   original.cbSize = sizeof original;
   if (!api->SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original) ||
       std::strlen(original.OriginalInfName) >= capacity) {

@@ -7,10 +7,10 @@
 #include <wintrust.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "platform/system_dlls.h"
+#include "platform/windows_handle.h"
 
 namespace {
 
@@ -88,43 +88,33 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // A catalog lists hashes of a driver package's files; no real one comes near this.
 constexpr DWORD kLargestCatalog = 64u << 20;
 
-struct MessageCloser {
-  void operator()(void* message) const { Crypt32()->CryptMsgClose(message); }
-};
-struct StoreCloser {
-  void operator()(void* store) const { Crypt32()->CertCloseStore(store, 0); }
-};
-struct CertificateFreer {
-  void operator()(const CERT_CONTEXT* certificate) const {
-    Crypt32()->CertFreeCertificateContext(certificate);
-  }
-};
-struct ChainFreer {
-  void operator()(const CERT_CHAIN_CONTEXT* chain) const {
-    Crypt32()->CertFreeCertificateChain(chain);
-  }
-};
-using Message = std::unique_ptr<void, MessageCloser>;
-using Store = std::unique_ptr<void, StoreCloser>;
-using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
+void CloseMessage(HCRYPTMSG message) { Crypt32()->CryptMsgClose(message); }
+void CloseStore(HCERTSTORE store) { Crypt32()->CertCloseStore(store, 0); }
+void FreeCertificate(PCCERT_CONTEXT certificate) {
+  Crypt32()->CertFreeCertificateContext(certificate);
+}
+void FreeChain(PCCERT_CHAIN_CONTEXT chain) { Crypt32()->CertFreeCertificateChain(chain); }
+void FreeTrustList(PCCTL_CONTEXT list) { Crypt32()->CertFreeCTLContext(list); }
+using Message = UniqueHandle<HCRYPTMSG, CloseMessage, 0>;
+using Store = UniqueHandle<HCERTSTORE, CloseStore, 0>;
+using Certificate = UniqueHandle<PCCERT_CONTEXT, FreeCertificate, 0>;
+using Chain = UniqueHandle<PCCERT_CHAIN_CONTEXT, FreeChain, 0>;
+using TrustList = UniqueHandle<PCCTL_CONTEXT, FreeTrustList, 0>;
 
 bool ReadWholeFile(const char* path, std::vector<BYTE>& data) {
-  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     return false;
   }
   DWORD high = 0;
-  const DWORD size = ::GetFileSize(file, &high);
-  bool read = size != INVALID_FILE_SIZE && high == 0 && size <= kLargestCatalog;
-  if (read) {
-    data.resize(size);
-    DWORD count = 0;
-    read = size == 0 || (::ReadFile(file, data.data(), size, &count, nullptr) && count == size);
+  const DWORD size = ::GetFileSize(file.get(), &high);
+  if (size == INVALID_FILE_SIZE || high != 0 || size > kLargestCatalog) {
+    return false;
   }
-  ::CloseHandle(file);
-  return read;
+  data.resize(size);
+  DWORD count = 0;
+  return size == 0 || (::ReadFile(file.get(), data.data(), size, &count, nullptr) && count == size);
 }
 
 void SignerUsages(const CERT_CONTEXT* signer, CatalogFacts* facts) {
@@ -184,12 +174,10 @@ std::uint32_t AuthenticodeVerdict(const char* path) {
   if (::MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH) == 0) {
     return static_cast<std::uint32_t>(TRUST_E_NOSIGNATURE);
   }
-  WINTRUST_FILE_INFO file;
-  std::memset(&file, 0, sizeof file);
+  WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof file;
   file.pcwszFilePath = widePath;
-  WINTRUST_DATA data;
-  std::memset(&data, 0, sizeof data);
+  WINTRUST_DATA data{};
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -213,8 +201,7 @@ std::uint32_t AuthenticodeVerdict(const char* path) {
 // Authenticode policy: some platforms' WinVerifyTrust accepts any root. Time validity was
 // judged above with the signature's time stamp, so it is not judged again at today's date.
 std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCertificates) {
-  CERT_CHAIN_PARA chainPara;
-  std::memset(&chainPara, 0, sizeof chainPara);
+  CERT_CHAIN_PARA chainPara{};
   chainPara.cbSize = sizeof chainPara;
   const CERT_CHAIN_CONTEXT* built = nullptr;
   // From the local caches only: an offline machine behind a dead proxy must not stall the run.
@@ -224,12 +211,10 @@ std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCerti
     return static_cast<std::uint32_t>(CERT_E_CHAINING);
   }
   const Chain chain(built);
-  CERT_CHAIN_POLICY_PARA policyPara;
-  std::memset(&policyPara, 0, sizeof policyPara);
+  CERT_CHAIN_POLICY_PARA policyPara{};
   policyPara.cbSize = sizeof policyPara;
   policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_NOT_TIME_VALID_FLAGS;
-  CERT_CHAIN_POLICY_STATUS status;
-  std::memset(&status, 0, sizeof status);
+  CERT_CHAIN_POLICY_STATUS status{};
   status.cbSize = sizeof status;
   if (!Crypt32()->CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(),
                                                    &policyPara, &status)) {
@@ -248,11 +233,6 @@ std::uint32_t ChainPolicyError(const CERT_CONTEXT* signer, HCERTSTORE extraCerti
   }
   return 0;
 }
-
-struct TrustListFreer {
-  void operator()(const CTL_CONTEXT* list) const { Crypt32()->CertFreeCTLContext(list); }
-};
-using TrustList = std::unique_ptr<const CTL_CONTEXT, TrustListFreer>;
 
 // The catalog is a certificate trust list whose entries are the package's files; each entry's
 // indirect-data attribute carries that file's digest, which the logic matches against the INF.
