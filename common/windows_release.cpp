@@ -69,24 +69,23 @@ void QueryNativeSystemInfo(SystemInfo* info) {
 }
 
 int Is64BitWindows() {
-  SystemInfo info;
-  std::memset(&info, 0, sizeof info);
+  SystemInfo info{};
   QueryNativeSystemInfo(&info);
-  const std::uint16_t kAmd64 = 9;
-  const std::uint16_t kIa64 = 6;
-  return info.wProcessorArchitecture == kAmd64 || info.wProcessorArchitecture == kIa64 ? 1 : 0;
+  return info.wProcessorArchitecture == kProcessorArchitectureAmd64 ||
+                 info.wProcessorArchitecture == kProcessorArchitectureIa64
+             ? 1
+             : 0;
 }
 
 const char* NativeInfArchitecture() {
-  SystemInfo info;
-  std::memset(&info, 0, sizeof info);
+  SystemInfo info{};
   QueryNativeSystemInfo(&info);
   switch (info.wProcessorArchitecture) {
-    case 9:
+    case kProcessorArchitectureAmd64:
       return "amd64";
-    case 6:
+    case kProcessorArchitectureIa64:
       return "ia64";
-    case 12:
+    case kProcessorArchitectureArm64:
       return "arm64";
     default:
       return "x86";

@@ -47,6 +47,12 @@ struct SystemInfo {
   std::uint16_t wProcessorRevision;
 };
 
+// SYSTEM_INFO's wProcessorArchitecture values.
+constexpr std::uint16_t kProcessorArchitectureIntel = 0;
+constexpr std::uint16_t kProcessorArchitectureIa64 = 6;
+constexpr std::uint16_t kProcessorArchitectureAmd64 = 9;
+constexpr std::uint16_t kProcessorArchitectureArm64 = 12;
+
 using ModuleHandle = void*;
 using SystemHandle = void*;
 // A self-relative security descriptor the platform made; freed with FreeSecurityDescriptor.

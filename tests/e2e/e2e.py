@@ -800,7 +800,8 @@ def catalog_names_on_32_bit_windows(ctx):
 
 
 # ---------------------------------------------------------------------------------------
-# The remover. Last in the file: its cases change which names the prefix's INF folder has free.
+# The remover. Its cases change which names the prefix's INF folder has free, and ctest runs the
+# cases in any order (the slowest of the last run first), so no case counts on a name being taken.
 
 REMOVING = ["INFO: 卸载 QZ_UsbToUartDriver 驱动 \n"]
 REMOVAL_DONE = ["SUCC: QZ_UsbToUartDriver 驱动卸载完成！\n"]
