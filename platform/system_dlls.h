@@ -31,3 +31,10 @@ Fn SystemDllFunction(const char* dll, const char* name) {
 
 // Names a function once for both its type and its exported name, so the two cannot drift apart.
 #define QZ_DLL_FUNCTION(dll, function) SystemDllFunction<decltype(&::function)>(dll, #function)
+
+// Counts a function the DLL lacks, so that a table of them is used only when it is whole.
+template <typename Fn>
+Fn Tally(Fn function, int& missing) {
+  missing += function == nullptr ? 1 : 0;
+  return function;
+}

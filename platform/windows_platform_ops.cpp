@@ -52,31 +52,27 @@ const SetupApiFunctions* SetupApi() {
   if (complete) {
     return &functions;
   }
+  int missing = 0;
   functions = {
-      .SetupCopyOEMInfA = QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA),
-      .SetupOpenInfFileA = QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA),
-      .SetupFindFirstLineA = QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA),
-      .SetupFindNextLine = QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine),
-      .SetupGetFieldCount = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount),
-      .SetupGetStringFieldA = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA),
-      .SetupCloseInfFile = QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile),
-      .SetupGetInfInformationA = QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA),
+      .SetupCopyOEMInfA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA), missing),
+      .SetupOpenInfFileA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA), missing),
+      .SetupFindFirstLineA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA), missing),
+      .SetupFindNextLine = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine), missing),
+      .SetupGetFieldCount = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount), missing),
+      .SetupGetStringFieldA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA), missing),
+      .SetupCloseInfFile = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile), missing),
+      .SetupGetInfInformationA =
+          Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA), missing),
       .SetupQueryInfOriginalFileInformationA =
           QZ_DLL_FUNCTION(kSetupApiDll, SetupQueryInfOriginalFileInformationA),
-      .SetupDiGetClassDevsA = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA),
-      .SetupDiEnumDeviceInfo = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo),
+      .SetupDiGetClassDevsA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA), missing),
+      .SetupDiEnumDeviceInfo = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo), missing),
       .SetupDiGetDeviceRegistryPropertyA =
           QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA),
-      .SetupDiOpenDevRegKey = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey),
-      .SetupDiDestroyDeviceInfoList = QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList)};
-  // Looked up in order: the first one missing leaves its reason as the last error.
-  complete = functions.SetupCopyOEMInfA && functions.SetupOpenInfFileA &&
-             functions.SetupFindFirstLineA && functions.SetupFindNextLine &&
-             functions.SetupGetFieldCount && functions.SetupGetStringFieldA &&
-             functions.SetupCloseInfFile && functions.SetupGetInfInformationA &&
-             functions.SetupQueryInfOriginalFileInformationA && functions.SetupDiGetClassDevsA &&
-             functions.SetupDiEnumDeviceInfo && functions.SetupDiGetDeviceRegistryPropertyA &&
-             functions.SetupDiOpenDevRegKey && functions.SetupDiDestroyDeviceInfoList;
+      .SetupDiOpenDevRegKey = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey), missing),
+      .SetupDiDestroyDeviceInfoList =
+          Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList), missing)};
+  complete = missing == 0;
   return complete ? &functions : nullptr;
 }
 

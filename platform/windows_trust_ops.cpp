@@ -47,40 +47,38 @@ const Crypt32Functions* Crypt32() {
   if (complete) {
     return &functions;
   }
+  int missing = 0;
   functions = {
       .CertAddEncodedCertificateToStore =
           QZ_DLL_FUNCTION(kCrypt32Dll, CertAddEncodedCertificateToStore),
-      .CertCloseStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertCloseStore),
-      .CertCreateCertificateContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCertificateContext),
-      .CertFindCertificateInStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertFindCertificateInStore),
-      .CertFindExtension = QZ_DLL_FUNCTION(kCrypt32Dll, CertFindExtension),
-      .CertFreeCertificateChain = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateChain),
-      .CertFreeCertificateContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateContext),
-      .CertGetCertificateChain = QZ_DLL_FUNCTION(kCrypt32Dll, CertGetCertificateChain),
-      .CertGetEnhancedKeyUsage = QZ_DLL_FUNCTION(kCrypt32Dll, CertGetEnhancedKeyUsage),
+      .CertCloseStore = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCloseStore), missing),
+      .CertCreateCertificateContext =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCertificateContext), missing),
+      .CertFindCertificateInStore =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFindCertificateInStore), missing),
+      .CertFindExtension = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFindExtension), missing),
+      .CertFreeCertificateChain =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateChain), missing),
+      .CertFreeCertificateContext =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateContext), missing),
+      .CertGetCertificateChain =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertGetCertificateChain), missing),
+      .CertGetEnhancedKeyUsage =
+          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertGetEnhancedKeyUsage), missing),
       .CertGetSubjectCertificateFromStore =
           QZ_DLL_FUNCTION(kCrypt32Dll, CertGetSubjectCertificateFromStore),
-      .CertOpenStore = QZ_DLL_FUNCTION(kCrypt32Dll, CertOpenStore),
+      .CertOpenStore = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertOpenStore), missing),
       .CertVerifyCertificateChainPolicy =
           QZ_DLL_FUNCTION(kCrypt32Dll, CertVerifyCertificateChainPolicy),
-      .CryptDecodeObject = QZ_DLL_FUNCTION(kCrypt32Dll, CryptDecodeObject),
-      .CryptMsgClose = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgClose),
-      .CryptMsgControl = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgControl),
-      .CryptMsgGetParam = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgGetParam),
-      .CryptMsgOpenToDecode = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgOpenToDecode),
-      .CryptMsgUpdate = QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgUpdate),
-      .CertCreateCTLContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCTLContext),
-      .CertFreeCTLContext = QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCTLContext)};
-  complete = functions.CertAddEncodedCertificateToStore && functions.CertCloseStore &&
-             functions.CertCreateCertificateContext && functions.CertFindCertificateInStore &&
-             functions.CertFindExtension && functions.CertFreeCertificateChain &&
-             functions.CertFreeCertificateContext && functions.CertGetCertificateChain &&
-             functions.CertGetEnhancedKeyUsage && functions.CertGetSubjectCertificateFromStore &&
-             functions.CertOpenStore && functions.CertVerifyCertificateChainPolicy &&
-             functions.CryptDecodeObject && functions.CryptMsgClose && functions.CryptMsgControl &&
-             functions.CryptMsgGetParam && functions.CryptMsgOpenToDecode &&
-             functions.CryptMsgUpdate && functions.CertCreateCTLContext &&
-             functions.CertFreeCTLContext;
+      .CryptDecodeObject = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptDecodeObject), missing),
+      .CryptMsgClose = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgClose), missing),
+      .CryptMsgControl = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgControl), missing),
+      .CryptMsgGetParam = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgGetParam), missing),
+      .CryptMsgOpenToDecode = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgOpenToDecode), missing),
+      .CryptMsgUpdate = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgUpdate), missing),
+      .CertCreateCTLContext = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCTLContext), missing),
+      .CertFreeCTLContext = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCTLContext), missing)};
+  complete = missing == 0;
   return complete ? &functions : nullptr;
 }
 
