@@ -7,12 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t kInstallFlagNonInteractive = 0x00000004;
-// Every device with the ID already has this driver or a better one: nothing was done.
-constexpr std::uint32_t kErrorNoMoreItems = 259;
-// The device was unplugged since it was listed: there is nothing to install onto.
-constexpr std::uint32_t kErrorNoSuchDevinst = 0xE000020B;
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -15,9 +15,6 @@
 namespace {
 
 constexpr char kPackageInfName[] = "QZ_UsbToUartDriver.inf";
-// Removes the INF even where a device still uses it; the device keeps working until it is
-// next started, as with pnputil's /force.
-constexpr std::uint32_t kSuoiForceDelete = 0x0001;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t kSpostPath = 1;
-constexpr std::uint32_t kSpCopyNewerOrSame = 4;
-constexpr std::uint32_t kErrorFileExists = 80;
-
 void CopyStagedName(const char* component, char (&stagedName)[kPathCapacity]) {
   if (component == nullptr) {
     return;
