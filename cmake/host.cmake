@@ -31,7 +31,10 @@ add_executable(qz_host_tests
   tests/host/run_driver_setup_test.cpp
   tests/host/fault_sweep_test.cpp
   tests/host/driver_removal_test.cpp
-  tests/host/present_devices_test.cpp)
+  tests/host/present_devices_test.cpp
+  tests/host/device_install_test.cpp
+  tests/host/program_folder_test.cpp
+  tests/host/unseen_prompts_test.cpp)
 target_link_libraries(qz_host_tests PRIVATE qz_test_support GTest::gtest_main)
 # Lets the patch tests make a read come up short, refuse an open for writing and run out of
 # memory, which no real file or heap does on demand (and root ignores permission bits).

@@ -249,3 +249,14 @@ bool AnyCallStartsWith(const std::vector<std::string>& calls, const std::string&
   }
   return false;
 }
+
+std::vector<std::string> WithoutVersionQuestions(const std::vector<std::string>& calls) {
+  std::vector<std::string> kept;
+  for (const auto& call : calls) {
+    if (call.rfind("RtlGetVersion", 0) != 0 && call.rfind("GetModuleHandleW", 0) != 0 &&
+        call.rfind("GetProcAddress ntdll.dll", 0) != 0) {
+      kept.push_back(call);
+    }
+  }
+  return kept;
+}

@@ -20,6 +20,9 @@ std::vector<std::string> Gbk(const std::vector<std::string>& utf8);
 // program's own copies.
 const std::vector<std::string>& AllProgramTextsUtf8();
 
+// The recorded calls without the Windows version questions that gate a step.
+std::vector<std::string> WithoutVersionQuestions(const std::vector<std::string>& calls);
+
 // Whether any recorded call starts with `prefix`.
 bool AnyCallStartsWith(const std::vector<std::string>& calls, const std::string& prefix);
 
