@@ -18,17 +18,14 @@ LoadedDll g_loaded[8];
 
 void KeepDllSearchInSystemFolder() {
   const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-  using SetDefault = BOOL(WINAPI*)(DWORD);
-  const auto setDefault = reinterpret_cast<SetDefault>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  const auto setDefault =
+      SystemFunction<BOOL(WINAPI*)(DWORD)>(kernel32, "SetDefaultDllDirectories");
   if (setDefault != nullptr && setDefault(kSearchSystem32)) {
     return;
   }
   // XP SP1 on: an empty string takes the current folder out of the search; the program's own
   // folder stays in it, so every DLL beyond the KnownDLLs is loaded by its full path below.
-  using SetDirectory = BOOL(WINAPI*)(LPCSTR);
-  const auto setDirectory = reinterpret_cast<SetDirectory>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "SetDllDirectoryA")));
+  const auto setDirectory = SystemFunction<BOOL(WINAPI*)(LPCSTR)>(kernel32, "SetDllDirectoryA");
   if (setDirectory != nullptr) {
     setDirectory("");
   }

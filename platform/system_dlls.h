@@ -13,12 +13,11 @@ void KeepDllSearchInSystemFolder();
 // too; loaded once. Null on failure, with the load's reason in the last error.
 HMODULE SystemDll(const char* name);
 
-// A function of a system DLL, looked up rather than imported: an import an old release lacks
-// would keep the program from starting at all. Null when the DLL cannot be loaded or lacks it,
-// with the reason in the last error.
+// A function of a loaded module, looked up rather than imported: an import an old release lacks
+// (XP, or an early XP update level) would keep the program from starting at all. Null when the
+// module is null (its reason already in the last error) or lacks the function.
 template <typename Fn>
-Fn SystemDllFunction(const char* dll, const char* name) {
-  const HMODULE module = SystemDll(dll);
+Fn SystemFunction(HMODULE module, const char* name) {
   if (module == nullptr) {
     return nullptr;
   }
@@ -27,6 +26,12 @@ Fn SystemDllFunction(const char* dll, const char* name) {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
   }
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(found));
+}
+
+// A function of a system DLL loaded from the system folder.
+template <typename Fn>
+Fn SystemDllFunction(const char* dll, const char* name) {
+  return SystemFunction<Fn>(SystemDll(dll), name);
 }
 
 // Names a function once for both its type and its exported name, so the two cannot drift apart.
@@ -38,3 +43,7 @@ Fn Tally(Fn function, int& missing) {
   missing += function == nullptr ? 1 : 0;
   return function;
 }
+
+// One entry of such a table: the member, its function looked up, and counted when missing.
+#define QZ_DLL_TABLE_ENTRY(dll, function, missing) \
+  .function = Tally(QZ_DLL_FUNCTION(dll, function), missing)

@@ -1,10 +1,12 @@
 #pragma once
 
-// Windows build only: a handle that closes itself. Its closer and its invalid value belong to
-// its type, so no early return can leak one and no call site can close it the wrong way.
+// Windows build only: a handle that closes itself (its closer and its invalid value belong to
+// its type, so no early return can leak one and no call site can close it the wrong way), and
+// the whole read of an open file.
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 template <typename T, auto Close, std::intptr_t Invalid>
 class UniqueHandle {
@@ -48,3 +50,19 @@ using UniqueFile = UniqueHandle<HANDLE, ::CloseHandle, -1>;
 using UniqueKernelObject = UniqueHandle<HANDLE, ::CloseHandle, 0>;
 using UniqueFind = UniqueHandle<HANDLE, ::FindClose, -1>;
 using UniqueRegistryKey = UniqueHandle<HKEY, ::RegCloseKey, -1>;
+
+// Programs and catalogs are small; nothing these programs read comes near it.
+constexpr DWORD kLargestFileRead = 64u << 20;
+
+// The whole of an open file, from its start; false when it cannot be read or is larger.
+inline bool ReadWholeFile(HANDLE file, std::vector<unsigned char>& bytes) {
+  DWORD high = 0;
+  const DWORD size = ::GetFileSize(file, &high);
+  if (size == INVALID_FILE_SIZE || high != 0 || size > kLargestFileRead ||
+      ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return false;
+  }
+  bytes.resize(size);
+  DWORD count = 0;
+  return size == 0 || (::ReadFile(file, bytes.data(), size, &count, nullptr) && count == size);
+}

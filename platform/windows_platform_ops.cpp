@@ -53,25 +53,20 @@ const SetupApiFunctions* SetupApi() {
     return &functions;
   }
   int missing = 0;
-  functions = {
-      .SetupCopyOEMInfA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupCopyOEMInfA), missing),
-      .SetupOpenInfFileA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupOpenInfFileA), missing),
-      .SetupFindFirstLineA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupFindFirstLineA), missing),
-      .SetupFindNextLine = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupFindNextLine), missing),
-      .SetupGetFieldCount = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetFieldCount), missing),
-      .SetupGetStringFieldA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetStringFieldA), missing),
-      .SetupCloseInfFile = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupCloseInfFile), missing),
-      .SetupGetInfInformationA =
-          Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupGetInfInformationA), missing),
-      .SetupQueryInfOriginalFileInformationA =
-          QZ_DLL_FUNCTION(kSetupApiDll, SetupQueryInfOriginalFileInformationA),
-      .SetupDiGetClassDevsA = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetClassDevsA), missing),
-      .SetupDiEnumDeviceInfo = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiEnumDeviceInfo), missing),
-      .SetupDiGetDeviceRegistryPropertyA =
-          QZ_DLL_FUNCTION(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA),
-      .SetupDiOpenDevRegKey = Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiOpenDevRegKey), missing),
-      .SetupDiDestroyDeviceInfoList =
-          Tally(QZ_DLL_FUNCTION(kSetupApiDll, SetupDiDestroyDeviceInfoList), missing)};
+  functions = {QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupCopyOEMInfA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupOpenInfFileA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupFindFirstLineA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupFindNextLine, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupGetFieldCount, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupGetStringFieldA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupCloseInfFile, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupGetInfInformationA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupQueryInfOriginalFileInformationA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupDiGetClassDevsA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupDiEnumDeviceInfo, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupDiGetDeviceRegistryPropertyA, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupDiOpenDevRegKey, missing),
+               QZ_DLL_TABLE_ENTRY(kSetupApiDll, SetupDiDestroyDeviceInfoList, missing)};
   complete = missing == 0;
   return complete ? &functions : nullptr;
 }
@@ -81,17 +76,6 @@ void CloseInf(HINF inf) { SetupApi()->SetupCloseInfFile(inf); }
 void DestroyDeviceList(HDEVINFO set) { SetupApi()->SetupDiDestroyDeviceInfoList(set); }
 using UniqueInf = UniqueHandle<HINF, CloseInf, -1>;
 using UniqueDeviceList = UniqueHandle<HDEVINFO, DestroyDeviceList, -1>;
-
-// A function of a loaded system DLL, looked up rather than imported: an import the DLL lacks
-// (on XP, or an early XP update level) would keep the program from starting at all. Null when
-// it is not there.
-template <typename Fn>
-Fn SystemFunction(HMODULE module, const char* name) {
-  if (module == nullptr) {
-    return nullptr;
-  }
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
 
 std::uint32_t ModuleFileName(ModuleHandle module, char* buffer, std::uint32_t capacity) {
   return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, capacity);
@@ -556,22 +540,8 @@ SystemHandle OpenFileSharingReadOnlyOp(const char* path) {
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
-// Programs and catalogs are small; nothing this program reads comes near it.
-constexpr DWORD kLargestFileRead = 64u << 20;
-
 int ReadOpenFileOp(SystemHandle file, std::vector<unsigned char>* bytes) {
-  const HANDLE handle = static_cast<HANDLE>(file);
-  DWORD high = 0;
-  const DWORD size = ::GetFileSize(handle, &high);
-  if (size == INVALID_FILE_SIZE || high != 0 || size > kLargestFileRead ||
-      ::SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-    return 0;
-  }
-  bytes->resize(size);
-  DWORD count = 0;
-  return size == 0 || (::ReadFile(handle, bytes->data(), size, &count, nullptr) && count == size)
-             ? 1
-             : 0;
+  return ReadWholeFile(static_cast<HANDLE>(file), *bytes) ? 1 : 0;
 }
 
 const PlatformOps kWindowsOps = {

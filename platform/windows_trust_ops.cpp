@@ -48,43 +48,31 @@ const Crypt32Functions* Crypt32() {
     return &functions;
   }
   int missing = 0;
-  functions = {
-      .CertAddEncodedCertificateToStore =
-          QZ_DLL_FUNCTION(kCrypt32Dll, CertAddEncodedCertificateToStore),
-      .CertCloseStore = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCloseStore), missing),
-      .CertCreateCertificateContext =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCertificateContext), missing),
-      .CertFindCertificateInStore =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFindCertificateInStore), missing),
-      .CertFindExtension = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFindExtension), missing),
-      .CertFreeCertificateChain =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateChain), missing),
-      .CertFreeCertificateContext =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCertificateContext), missing),
-      .CertGetCertificateChain =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertGetCertificateChain), missing),
-      .CertGetEnhancedKeyUsage =
-          Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertGetEnhancedKeyUsage), missing),
-      .CertGetSubjectCertificateFromStore =
-          QZ_DLL_FUNCTION(kCrypt32Dll, CertGetSubjectCertificateFromStore),
-      .CertOpenStore = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertOpenStore), missing),
-      .CertVerifyCertificateChainPolicy =
-          QZ_DLL_FUNCTION(kCrypt32Dll, CertVerifyCertificateChainPolicy),
-      .CryptDecodeObject = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptDecodeObject), missing),
-      .CryptMsgClose = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgClose), missing),
-      .CryptMsgControl = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgControl), missing),
-      .CryptMsgGetParam = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgGetParam), missing),
-      .CryptMsgOpenToDecode = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgOpenToDecode), missing),
-      .CryptMsgUpdate = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CryptMsgUpdate), missing),
-      .CertCreateCTLContext = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertCreateCTLContext), missing),
-      .CertFreeCTLContext = Tally(QZ_DLL_FUNCTION(kCrypt32Dll, CertFreeCTLContext), missing)};
+  functions = {QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertAddEncodedCertificateToStore, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertCloseStore, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertCreateCertificateContext, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertFindCertificateInStore, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertFindExtension, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertFreeCertificateChain, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertFreeCertificateContext, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertGetCertificateChain, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertGetEnhancedKeyUsage, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertGetSubjectCertificateFromStore, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertOpenStore, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertVerifyCertificateChainPolicy, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptDecodeObject, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptMsgClose, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptMsgControl, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptMsgGetParam, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptMsgOpenToDecode, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CryptMsgUpdate, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertCreateCTLContext, missing),
+               QZ_DLL_TABLE_ENTRY(kCrypt32Dll, CertFreeCTLContext, missing)};
   complete = missing == 0;
   return complete ? &functions : nullptr;
 }
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-// A catalog lists hashes of a driver package's files; no real one comes near this.
-constexpr DWORD kLargestCatalog = 64u << 20;
 
 void CloseMessage(HCRYPTMSG message) { Crypt32()->CryptMsgClose(message); }
 void CloseStore(HCERTSTORE store) { Crypt32()->CertCloseStore(store, 0); }
@@ -99,20 +87,10 @@ using Certificate = UniqueHandle<PCCERT_CONTEXT, FreeCertificate, 0>;
 using Chain = UniqueHandle<PCCERT_CHAIN_CONTEXT, FreeChain, 0>;
 using TrustList = UniqueHandle<PCCTL_CONTEXT, FreeTrustList, 0>;
 
-bool ReadWholeFile(const char* path, std::vector<BYTE>& data) {
+bool ReadCatalog(const char* path, std::vector<BYTE>& data) {
   const UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    return false;
-  }
-  DWORD high = 0;
-  const DWORD size = ::GetFileSize(file.get(), &high);
-  if (size == INVALID_FILE_SIZE || high != 0 || size > kLargestCatalog) {
-    return false;
-  }
-  data.resize(size);
-  DWORD count = 0;
-  return size == 0 || (::ReadFile(file.get(), data.data(), size, &count, nullptr) && count == size);
+  return file && ReadWholeFile(file.get(), data);
 }
 
 void SignerUsages(const CERT_CONTEXT* signer, CatalogFacts* facts) {
@@ -261,7 +239,7 @@ void MemberIndirectData(const std::vector<BYTE>& catalog, CatalogFacts* facts) {
 void InspectCatalogOp(const char* path, CatalogFacts* facts) {
   *facts = CatalogFacts();
   std::vector<BYTE> data;
-  if (!ReadWholeFile(path, data)) {
+  if (!ReadCatalog(path, data)) {
     return;
   }
   facts->present = true;
