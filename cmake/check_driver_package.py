@@ -356,8 +356,7 @@ def main():
         print("note: driver package %s: the sample package (its usbser.sys and mdmcpq.inf files "
               "are placeholders, not checked as such)" % folder)
     for note in notes:
-        kind, text = note.split(": ", 1) if note.startswith(("warning: ", "note: ")) else \
-            ("note", note)
+        kind, text = note.split(": ", 1)
         print("%s: driver package %s: %s" % (kind, folder, text))
     for problem in found:
         print("error: driver package %s: %s" % (folder, problem), file=sys.stderr)

@@ -1057,10 +1057,7 @@ def plant(ctx, folder, machine):
 
 
 def run_searching_like_windows(ctx, exe, folder):
-    completed = subprocess.run(["wine", str(exe)], env=dict(ctx.prefix.env, **SEARCH_LIKE_WINDOWS),
-                               cwd=folder, timeout=120, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    return completed.returncode
+    return ctx.prefix.run_for_output(exe, [], cwd=folder, env=SEARCH_LIKE_WINDOWS)[0]
 
 
 def check_nothing_planted_loaded(folder):

@@ -164,10 +164,13 @@ class Prefix:
     def run_with_arguments(self, program, arguments, cwd=None):
         return self.run_for_output(program, arguments, cwd)[0]
 
-    def run_for_output(self, program, arguments, cwd=None, debug=None):
-        """(exit code, standard output as text) of a program run in the prefix; with `debug`
-        (a WINEDEBUG setting), also Wine's messages on standard error."""
-        env = self.env if debug is None else dict(self.env, WINEDEBUG=debug)
+    def run_for_output(self, program, arguments, cwd=None, debug=None, env=None):
+        """(exit code, standard output as text) of a program run in the prefix, `env` added to
+        its environment; with `debug` (a WINEDEBUG setting), also Wine's messages on standard
+        error."""
+        env = dict(self.env, **(env or {}))
+        if debug is not None:
+            env["WINEDEBUG"] = debug
         completed = subprocess.run(["wine", str(program)] + arguments, env=env, cwd=cwd,
                                    timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         output = completed.stdout.decode("ascii", "replace")

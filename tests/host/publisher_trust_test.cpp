@@ -16,9 +16,6 @@ const Lines kAskArchitecture = {"GetModuleHandleA kernel32",
                                 "GetProcAddress kernel32 GetNativeSystemInfo",
                                 "GetNativeSystemInfo"};
 
-// The calls of the step itself, without the version questions that gate it.
-Lines TrustCalls(const Lines& calls) { return WithoutVersionQuestions(calls); }
-
 std::string Read(const std::string& key) {
   return std::string("ReadInfVersionString ") + kInf + " " + key;
 }
@@ -60,7 +57,8 @@ TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethi
   TrustPackagePublisher(kInf);
 
   const Lines lookups = {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")};
-  EXPECT_EQ(TrustCalls(fake.calls), Join({kAskArchitecture, lookups, c.callsAfterLookup}));
+  EXPECT_EQ(WithoutVersionQuestions(fake.calls),
+            Join({kAskArchitecture, lookups, c.callsAfterLookup}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -243,10 +241,10 @@ TEST_P(TrustByVersionTest, StepsOnlyFromVersion52) {
   TrustPackagePublisher(kInf);
 
   if (c.steps) {
-    EXPECT_EQ(TrustCalls(fake.calls).back(), "AddTrustedPublisher signer");
+    EXPECT_EQ(WithoutVersionQuestions(fake.calls).back(), "AddTrustedPublisher signer");
     EXPECT_EQ(log.messages(), Gbk(Lines{kAdded}));
   } else {
-    EXPECT_EQ(TrustCalls(fake.calls), Lines{});
+    EXPECT_EQ(WithoutVersionQuestions(fake.calls), Lines{});
     EXPECT_EQ(log.messages(), Lines{});
   }
 }
