@@ -1,5 +1,6 @@
 # The bundle a maker ships: the programs (signed when the environment says how), their Drivers
-# folder, an empty logs folder, a read-me and SHA256SUMS, packed by CPack as one ZIP.
+# folder, an empty logs folder, a read-me and SHA256SUMS, packed by CPack as one ZIP; beside it
+# the installer package for fleets, made from that zip.
 # The package check reads PE images and catalogs with Debian's python3-pefile and
 # python3-asn1crypto, which belong to Debian's interpreter (another python3 may come first).
 find_program(QZ_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
@@ -21,7 +22,9 @@ set(QZ_CHECK_PACKAGE ${QZ_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/check_drive
 if(QZ_BUNDLE_SUFFIX STREQUAL "-sample")
   list(APPEND QZ_CHECK_PACKAGE --sample)
 endif()
-file(GLOB QZ_OLD_BUNDLES ${PROJECT_BINARY_DIR}/QZ_DriverSetup-*.zip)
+set(QZ_MSI ${PROJECT_BINARY_DIR}/QZ_DriverSetup-${PROJECT_VERSION}.msi)
+file(GLOB QZ_OLD_BUNDLES ${PROJECT_BINARY_DIR}/QZ_DriverSetup-*.zip
+                         ${PROJECT_BINARY_DIR}/QZ_DriverSetup-*.msi)
 if(QZ_OLD_BUNDLES)
   file(REMOVE ${QZ_OLD_BUNDLES})
 endif()
@@ -30,7 +33,7 @@ if(NOT QZ_PACKAGE_CHECK EQUAL 0)
   message(FATAL_ERROR "the driver package has the problems above: nothing is packed")
 endif()
 add_custom_target(qz_check_driver_package ALL
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${PROJECT_BINARY_DIR}/${QZ_BUNDLE_NAME}.zip ${QZ_MSI}
   COMMAND ${QZ_CHECK_PACKAGE}
   COMMENT "Checking the driver package ${QZ_PACKAGE}" VERBATIM)
 set(QZ_BUNDLE_PROGRAMS QZ_DriverSetup QZ_DriverRemove qz_device_helper64)
@@ -91,13 +94,20 @@ foreach(entry IN LISTS QZ_BUNDLE_EXECUTABLES)
                -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
   list(APPEND QZ_BUNDLE_FILES ${QZ_BUNDLE}/${name})
 endforeach()
+# The installer package's custom action, signed as the programs are; CPack builds the package.
+set(QZ_SHIPPED_INSTALL_CHECK ${PROJECT_BINARY_DIR}/msi/QZ_InstallCheck.dll)
+list(APPEND QZ_STAGE_COMMANDS
+     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/msi
+     COMMAND ${CMAKE_COMMAND} -DINPUT=$<TARGET_FILE:QZ_InstallCheck>
+             -DOUTPUT=${QZ_SHIPPED_INSTALL_CHECK} -DOSSLSIGNCODE=${QZ_OSSLSIGNCODE}
+             -DEPOCH=${QZ_SOURCE_DATE_EPOCH} -P ${PROJECT_SOURCE_DIR}/cmake/stage_executable.cmake)
 add_custom_target(qz_bundle ALL
   ${QZ_STAGE_COMMANDS}
   COMMAND ${QZ_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/write_detect_script.py ${QZ_PACKAGE}
           ${PROJECT_SOURCE_DIR}/res/deploy/detect.ps1.in ${QZ_BUNDLE}/deploy/detect.ps1
   COMMAND ${CMAKE_COMMAND} -DBUNDLE=${QZ_BUNDLE} -DPACKAGE=${QZ_PACKAGE}
           -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
-  DEPENDS ${QZ_BUNDLE_PROGRAMS} qz_check_driver_package qz_helper_digest
+  DEPENDS ${QZ_BUNDLE_PROGRAMS} QZ_InstallCheck qz_check_driver_package qz_helper_digest
   COMMENT "Staging the executables and SHA256SUMS" VERBATIM)
 
 install(FILES ${QZ_BUNDLE_FILES} ${QZ_BUNDLE}/README.txt ${QZ_BUNDLE}/SHA256SUMS DESTINATION .)
@@ -105,12 +115,24 @@ install(DIRECTORY ${QZ_PACKAGE}/ DESTINATION Drivers)
 install(DIRECTORY ${QZ_BUNDLE}/deploy DESTINATION .)
 install(DIRECTORY DESTINATION logs)
 
+find_program(QZ_WIXL wixl REQUIRED)
+find_program(QZ_MSIBUILD msibuild REQUIRED)
 file(WRITE ${PROJECT_BINARY_DIR}/cpack_project_config.cmake
-     "set(ENV{SOURCE_DATE_EPOCH} ${QZ_SOURCE_DATE_EPOCH})\n")
+     "set(ENV{SOURCE_DATE_EPOCH} ${QZ_SOURCE_DATE_EPOCH})
+set(QZ_MSI_PYTHON \"${QZ_DEBIAN_PYTHON}\")
+set(QZ_MSI_SOURCE \"${PROJECT_SOURCE_DIR}\")
+set(QZ_MSI_WORK \"${PROJECT_BINARY_DIR}/msi\")
+set(QZ_MSI_VERSION ${PROJECT_VERSION})
+set(QZ_MSI_INSTALL_CHECK \"${QZ_SHIPPED_INSTALL_CHECK}\")
+set(QZ_MSI_OUTPUT \"${QZ_MSI}\")
+set(QZ_MSI_OSSLSIGNCODE \"${QZ_OSSLSIGNCODE}\")
+")
 # CPack takes the entries' order, permissions and owner ids from the file system; Debian's
-# strip-nondeterminism makes them the same everywhere once the zip is packed.
+# strip-nondeterminism makes them the same everywhere once the zip is packed. The installer
+# package is then built from that zip.
 find_program(QZ_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/normalize_zip.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/normalize_zip.cmake
+                             ${PROJECT_SOURCE_DIR}/cmake/pack_msi.cmake)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QZ_DriverSetup)

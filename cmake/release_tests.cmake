@@ -27,3 +27,16 @@ set_tests_properties(release.broken_packages PROPERTIES TIMEOUT 900)
 add_test(NAME release.catalog_signers COMMAND ${QZ_RELEASE_TEST} catalog_signers)
 add_test(NAME release.zip_normalised COMMAND ${QZ_RELEASE_TEST} zip_normalised)
 set_tests_properties(release.catalog_signers release.zip_normalised PROPERTIES TIMEOUT 300)
+
+# The installer package: its tables, then msiexec in the shared prefixes (the refusals and the
+# plain install on 32-bit Windows 7, the upgrade on 64-bit Windows 10).
+add_test(NAME release.msi_tables COMMAND ${QZ_RELEASE_TEST} msi_tables)
+set_tests_properties(release.msi_tables PROPERTIES FIXTURES_REQUIRED release_bundle TIMEOUT 300)
+foreach(case IN ITEMS msi_win10_64:win64 msi_win7_32:win32)
+  string(REPLACE ":" ";" case "${case}")
+  list(GET case 0 name)
+  list(GET case 1 prefix)
+  add_test(NAME release.${name} COMMAND ${QZ_RELEASE_TEST} ${name})
+  set_tests_properties(release.${name} PROPERTIES FIXTURES_REQUIRED "release_bundle;wine_prefixes"
+                       RESOURCE_LOCK ${prefix} TIMEOUT 900)
+endforeach()

@@ -21,6 +21,18 @@ qz_program(QZ_DriverSetup DESCRIPTION "QZ USB-to-UART driver setup" LEVEL requir
 qz_program(QZ_DriverRemove DESCRIPTION "QZ USB-to-UART driver remover" LEVEL requireAdministrator
            ARCHITECTURE x86 SOURCES remove/main.cpp LIBRARIES qz_logic)
 
+# The installer package's check that the driver store holds the package after set-up: a DLL
+# custom action, run inside Windows Installer's own process, so it exports its entry undecorated.
+add_library(QZ_InstallCheck SHARED msi/staged_check.cpp platform/windows_installer.cpp
+                                   platform/windows_platform_ops.cpp platform/system_dlls.cpp
+                                   platform/xp_startup_compat.cpp)
+set_target_properties(QZ_InstallCheck PROPERTIES PREFIX "")
+target_include_directories(QZ_InstallCheck PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(QZ_InstallCheck PRIVATE qz_logic advapi32 user32)
+target_link_options(QZ_InstallCheck PRIVATE -static -static-libgcc -static-libstdc++ -s
+                                            -Wl,--kill-at)
+qz_warnings(QZ_InstallCheck)
+
 # The 64-bit device helper: the same sources built with the 64-bit toolchain in a build of its
 # own, its executable put beside the others.
 include(ExternalProject)
@@ -97,6 +109,15 @@ foreach(program IN ITEMS QZ_DriverSetup QZ_DriverRemove)
   set_tests_properties(exe.xp_import_audit.${program} exe.header_and_resources.${program}
                        PROPERTIES TIMEOUT 60)
 endforeach()
+# Windows Installer loads the install check into its own process, on XP as well.
+add_test(NAME exe.xp_import_audit.QZ_InstallCheck
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py
+                 $<TARGET_FILE:QZ_InstallCheck> ${QZ_EXE_CHECKS}/xp_import_allowlist.txt)
+add_test(NAME exe.known_dlls_only.QZ_InstallCheck
+         COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_imports.py
+                 $<TARGET_FILE:QZ_InstallCheck> --no-trust)
+set_tests_properties(exe.xp_import_audit.QZ_InstallCheck exe.known_dlls_only.QZ_InstallCheck
+                     PROPERTIES TIMEOUT 60)
 # The test variant links no XP start-up shim, so the audit must name its GetTickCount64.
 add_test(NAME exe.xp_import_audit_names_offenders
          COMMAND ${QZ_DEBIAN_PYTHON} ${QZ_EXE_CHECKS}/check_xp_imports.py

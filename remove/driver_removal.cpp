@@ -67,6 +67,14 @@ PublishedInf Describe(const std::string& path, const std::string& ours) {
   return inf;
 }
 
+// The staged copies of the package that IsThisPackage picks out of the system's INF folder.
+struct StagedCopies {
+  bool identified = false;  // the package INF could be read
+  bool searched = false;    // and the system's INF folder found
+  std::vector<std::string> paths;
+  std::vector<std::string> names;  // each one's file name there
+};
+
 // Counts only when the INF is gone from the folder afterwards, whatever the call answered.
 bool Remove(const std::string& path, const std::string& name) {
   Platform().SetupUninstallOEMInfA(name.c_str(), kSuoiForceDelete);
@@ -81,6 +89,29 @@ bool Remove(const std::string& path, const std::string& name) {
   return false;
 }
 
+StagedCopies FindStagedCopies(const char* packageInfPath) {
+  StagedCopies copies;
+  std::string ours;
+  if (packageInfPath[0] == '\0' || !ReadWholeFile(packageInfPath, ours)) {
+    return copies;
+  }
+  copies.identified = true;
+  const std::string ourProvider = VersionString(packageInfPath, "Provider");
+  char windows[kPathCapacity] = {};
+  if (Platform().GetSystemWindowsDirectoryA(windows, kPathCapacity) == 0) {
+    return copies;
+  }
+  copies.searched = true;
+  for (const std::string& path : Candidates(std::string(windows) + "\\inf\\")) {
+    const PublishedInf inf = Describe(path, ours);
+    if (IsThisPackage(inf, ourProvider)) {
+      copies.paths.push_back(path);
+      copies.names.push_back(inf.name);
+    }
+  }
+  return copies;
+}
+
 }  // namespace
 
 bool IsThisPackage(const PublishedInf& inf, const std::string& ourProvider) {
@@ -91,27 +122,24 @@ bool IsThisPackage(const PublishedInf& inf, const std::string& ourProvider) {
          SameIgnoringCase(inf.provider, ourProvider);
 }
 
+bool PackageStaged(const char* packageInfPath) {
+  return !FindStagedCopies(packageInfPath).paths.empty();
+}
+
 bool RemoveDriverPackages(const char* packageInfPath) {
-  std::string ours;
-  if (packageInfPath[0] == '\0' || !ReadWholeFile(packageInfPath, ours)) {
+  const StagedCopies copies = FindStagedCopies(packageInfPath);
+  if (!copies.identified) {
     LogInfo(kMsgPackageUnidentified);
     return false;
   }
-  const std::string ourProvider = VersionString(packageInfPath, "Provider");
-  char windows[kPathCapacity] = {};
-  if (Platform().GetSystemWindowsDirectoryA(windows, kPathCapacity) == 0) {
+  if (!copies.searched) {
     return false;
   }
   bool allRemoved = true;
-  int found = 0;
-  for (const std::string& path : Candidates(std::string(windows) + "\\inf\\")) {
-    const PublishedInf inf = Describe(path, ours);
-    if (IsThisPackage(inf, ourProvider)) {
-      ++found;
-      allRemoved = Remove(path, inf.name) && allRemoved;
-    }
+  for (std::size_t i = 0; i < copies.paths.size(); ++i) {
+    allRemoved = Remove(copies.paths[i], copies.names[i]) && allRemoved;
   }
-  if (found == 0) {
+  if (copies.paths.empty()) {
     LogInfo(kMsgNoPackageFound);
   }
   return allRemoved;

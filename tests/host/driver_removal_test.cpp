@@ -87,6 +87,8 @@ class RemovalFolderTest : public DriverRemovalTest,
 TEST_P(RemovalFolderTest, RemovesExactlyThisPackageAndSaysWhat) {
   const FolderCase& c = GetParam();
   c.folder(scratch_.path(), fake_);
+  // The installer's check after set-up counts what the remover would remove.
+  EXPECT_EQ(PackageStaged(kPackageInf), !c.removed.empty());
 
   EXPECT_EQ(DriverRemoveMain(), 0);
 
@@ -199,6 +201,7 @@ TEST_F(DriverRemovalTest, MissingLogsFolderChangesNothingAndExitsWithOne) {
 TEST_F(DriverRemovalTest, PackageInfMissingRemovesNothing) {
   fs::remove(scratch_.path() / kPackageInf);
   Published("oem12.inf", kOurs, "oem12.inf", "QZ");
+  EXPECT_FALSE(PackageStaged(kPackageInf)) << "an unreadable package INF cannot be matched";
   EXPECT_EQ(DriverRemoveMain(), 0);
   EXPECT_EQ(Uninstalls(), Lines{});
   EXPECT_TRUE(StillThere("oem12.inf"));

@@ -12,6 +12,10 @@ Cases, in the order their fixtures chain them:
   broken_packages   a maker's package builds; a table of broken ones stops the build, no zip
   catalog_signers   SHA-1 and SHA-256 catalogs pass; the signer line warns of an untrusted root
   zip_normalised    the same files created in another order pack into the same zip
+  msi_tables        the installer package beside the zip: its files, actions and properties
+  msi_win10_64      under Wine's msiexec on 64-bit Windows 10: an older release, the upgrade to
+                    this one, a refused downgrade, uninstall
+  msi_win7_32       on 32-bit Windows 7: installs that must fail and roll back, install, uninstall
 """
 
 import argparse
@@ -28,6 +32,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
 import catalog  # noqa: E402
+import installer  # noqa: E402
+from installer import Failure, check  # noqa: E402
 import pki  # noqa: E402
 import wine_env  # noqa: E402
 
@@ -37,18 +43,10 @@ PER_RELEASE_FILES = ["xp/mdmcpq.inf", "xp/usbser.sys", "win7_32bit/mdmcpq.inf",
                      "win7_64bit/64bits/usbser.sys", "win8_64bit/mdmcpq.inf",
                      "win8_64bit/usbser.sys", "win10/mdmcpq.inf", "win10/usbser.sys"]
 PROGRAMS = ["QZ_DriverSetup.exe", "QZ_DriverRemove.exe", "QZ_DeviceInstall64.exe"]
+INSTALL_CHECK = "QZ_InstallCheck.dll"
 DEPLOY_SCRIPTS = ["install.cmd", "uninstall.cmd", "detect.ps1"]
 # The checks each program's file must pass, beyond the version and the signature.
 PROGRAM_CHECKS = {"QZ_DeviceInstall64.exe": ["--x64", "--level", "asInvoker"]}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def clean_environment(**extra):
@@ -143,6 +141,10 @@ def case_workflow(args):
               "the build does not say once that %s is unsigned" % program)
     top = bundle_name(args.version)
     check(zips_in(build) == [top + ".zip"], "zips made: %r" % zips_in(build))
+    msis = sorted(p.relative_to(build).as_posix() for p in build.rglob("*.msi"))
+    check(msis == [installer.msi_name(args.version)], "installer packages made: %r" % msis)
+    check(output.count(installer.msi_name(args.version) + " is not signed") == 1,
+          "the build does not say once that the installer package is unsigned")
     with zipfile.ZipFile(build / (top + ".zip")) as archive:
         infos = archive.infolist()
     names = {info.filename for info in infos}
@@ -183,6 +185,22 @@ def case_workflow(args):
               "deploy\\%s does not have CR LF line ends" % script)
     for program in PROGRAMS:
         check_executable(folder / program, args.version, signed=False)
+    # Later cases rebuild the source tree's release: the installer tests take copies.
+    kept = kept_release(args)
+    shutil.rmtree(kept, ignore_errors=True)
+    kept.mkdir(parents=True)
+    for built in (build / installer.msi_name(args.version), build / "msi" / INSTALL_CHECK):
+        shutil.copy2(built, kept / built.name)
+    unpack(build / (top + ".zip"), kept / "unpacked")
+
+
+def kept_release(args):
+    return Path(args.work) / "release_msi"
+
+
+def kept_bundle(args):
+    """The zip's files, apart from the bundle the Wine runs write their logs into."""
+    return kept_release(args) / "unpacked" / bundle_name(args.version)
 
 
 def run_bundle_under_wine(args, folder):
@@ -260,7 +278,7 @@ def case_reproducible(args):
     check(code == 0, "the release workflow failed in the copy:\n" + output[-3000:])
     name = bundle_name(args.version) + ".zip"
     first, second = source / "build" / "release", copy / "build" / "release"
-    for relative in ("bundle/QZ_DriverSetup.exe", name):
+    for relative in ("bundle/QZ_DriverSetup.exe", name, installer.msi_name(args.version)):
         check((first / relative).read_bytes() == (second / relative).read_bytes(),
               "%s differs between %s and %s" % (relative, first, second))
 
@@ -281,7 +299,8 @@ def case_signed_bundle(args):
     source_build = Path(args.source) / "build" / "release"
     code, output = run(["cmake", "--workflow", "--preset", "release"], args.source, signing)
     check(code == 0, "the signed release of the source tree failed:\n" + output[-3000:])
-    for relative in ["bundle/" + program for program in PROGRAMS] + [bundle_name(args.version) + ".zip"]:
+    for relative in (["bundle/" + program for program in PROGRAMS] +
+                     [bundle_name(args.version) + ".zip", installer.msi_name(args.version)]):
         check((source_build / relative).read_bytes() == (build / relative).read_bytes(),
               "signed %s differs between two folders" % relative)
     code, output = run(["cmake", "--workflow", "--preset", "release"], args.source,
@@ -297,6 +316,11 @@ def case_signed_bundle(args):
                             str(exe)], copy, os.environ, timeout=120)
         check(code == 0, "osslsigncode verify of %s failed:\n%s" % (program, output))
         check_executable(exe, args.version, signed=True)
+    for signed in (build / installer.msi_name(args.version), build / "msi" / INSTALL_CHECK):
+        code, output = run(["osslsigncode", "verify", "-CAfile", str(authority.ca_pem), "-in",
+                            str(signed)], copy, os.environ, timeout=120)
+        check(code == 0 and "Signature verification: ok" in output,
+              "osslsigncode verify of %s failed:\n%s" % (signed.name, output))
     check_checksums(folder)
     check_helper_digest(folder)
     run_bundle_under_wine(args, folder)
@@ -557,6 +581,38 @@ def case_zip_normalised(args):
                            clean_environment(SOURCE_DATE_EPOCH=commit_epoch(args.source)))
         check(code == 0, "normalising failed:\n" + output)
     check(zips[0].read_bytes() == zips[1].read_bytes(), "the normalised zips differ")
+
+
+def case_msi_tables(args):
+    installer.check_tables(kept_release(args) / installer.msi_name(args.version),
+                           kept_bundle(args), args.version, commit_epoch(args.source))
+
+
+def msi_installer(args, name, arch, version):
+    prefix = wine_env.Prefix(Path(args.wine_work) / name, arch)
+    prefix.set_version(version)
+    return installer.Installer(prefix, Path(args.work) / ("msi_" + version + "_" + arch))
+
+
+def case_msi_win10_64(args):
+    kept = kept_release(args)
+    installer.upgrade_and_remove(msi_installer(args, "prefix64", "win64", "win10"), args.source,
+                                 kept_bundle(args), kept / installer.msi_name(args.version), args.version,
+                                 kept / INSTALL_CHECK)
+
+
+def case_msi_win7_32(args):
+    kept = kept_release(args)
+    bundle = kept_bundle(args)
+    msi = kept / installer.msi_name(args.version)
+    place = msi_installer(args, "prefix32", "win32", "win7")
+    installer.refused_installs(place, args.source, bundle, msi, kept / INSTALL_CHECK)
+    code, text = place.install(msi)
+    check(code == 0, "install failed (%d):\n%s" % (code, text[-2000:]))
+    installer.check_installed(place, bundle, args.version)
+    check(installer.ends_with(installer.runs_in(place.log)[-1], installer.SUMMARY_SUCCESS),
+          "set-up's run under the installer did not succeed")
+    installer.check_uninstalled(place, msi)
 
 
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
