@@ -1,10 +1,12 @@
 # libFuzzer targets. The test runs a short bounded session; a longer one by hand:
 #   build/fuzz/qz_patch_fuzz -dict=tests/fuzz/modem_inf_patch.dict -max_total_time=3600 CORPUS
 set(QZ_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
-target_compile_options(qz_logic PRIVATE ${QZ_FUZZ_FLAGS})
+foreach(library IN LISTS QZ_LIBRARIES)
+  target_compile_options(${library} PRIVATE ${QZ_FUZZ_FLAGS})
+endforeach()
 
-add_executable(qz_patch_fuzz tests/fuzz/modem_inf_patch_fuzz.cpp platform/fake_platform_ops.cpp)
-target_link_libraries(qz_patch_fuzz PRIVATE qz_logic)
+add_executable(qz_patch_fuzz tests/fuzz/modem_inf_patch_fuzz.cpp)
+target_link_libraries(qz_patch_fuzz PRIVATE qz_setup)
 target_compile_options(qz_patch_fuzz PRIVATE ${QZ_FUZZ_FLAGS})
 target_link_options(qz_patch_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 

@@ -2,9 +2,5 @@
 # 64-bit process. Loadable from XP x64 and Server 2003 (5.2) on.
 enable_language(RC)
 include(cmake/program.cmake)
-set(QZ_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0502 WINVER=0x0502)
 qz_program(QZ_DeviceInstall64 DESCRIPTION "QZ USB-to-UART driver install onto connected devices"
-           LEVEL asInvoker ARCHITECTURE amd64
-           SOURCES helper64/main.cpp device/device_install.cpp device/device_install_exit.cpp
-                   common/windows_release.cpp platform/platform_ops.cpp)
-target_compile_definitions(QZ_DeviceInstall64 PRIVATE ${QZ_WINDOWS_DEFINITIONS})
+           LEVEL asInvoker ARCHITECTURE amd64 SOURCES helper64/main.cpp LIBRARIES qz_device)

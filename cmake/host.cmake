@@ -1,10 +1,6 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-add_library(qz_fake_platform STATIC platform/fake_platform_ops.cpp)
-target_link_libraries(qz_fake_platform PUBLIC qz_logic)
-qz_warnings(qz_fake_platform)
-
 # The host tests' stand-in for the 64-bit helper: the set-up program starts only a file of
 # exactly these bytes.
 set(QZ_HELPER_TEXT "QZ_DeviceInstall64.exe stand-in for the host tests")
@@ -12,10 +8,10 @@ set(OUTPUT ${QZ_GENERATED}/device_helper_digest.cpp)
 include(cmake/helper_digest.cmake)
 unset(OUTPUT)
 
-target_sources(qz_logic PRIVATE ${QZ_GENERATED}/device_helper_digest.cpp)
+target_sources(qz_setup PRIVATE ${QZ_GENERATED}/device_helper_digest.cpp)
 
 add_library(qz_test_support STATIC tests/host/test_support.cpp)
-target_link_libraries(qz_test_support PUBLIC qz_fake_platform GTest::gtest)
+target_link_libraries(qz_test_support PUBLIC qz_log qz_platform GTest::gtest)
 target_compile_definitions(qz_test_support PRIVATE "QZ_HELPER_STAND_IN=\"${QZ_HELPER_TEXT}\"")
 qz_warnings(qz_test_support)
 
@@ -29,13 +25,14 @@ add_executable(qz_host_tests
   tests/host/driver_preinstall_test.cpp
   tests/host/publisher_trust_test.cpp
   tests/host/run_driver_setup_test.cpp
+  tests/host/run_lock_test.cpp
   tests/host/fault_sweep_test.cpp
   tests/host/driver_removal_test.cpp
   tests/host/present_devices_test.cpp
   tests/host/device_install_test.cpp
   tests/host/program_folder_test.cpp
   tests/host/unseen_prompts_test.cpp)
-target_link_libraries(qz_host_tests PRIVATE qz_test_support GTest::gtest_main)
+target_link_libraries(qz_host_tests PRIVATE qz_setup qz_remove qz_test_support GTest::gtest_main)
 # Lets the patch tests make a read come up short, refuse an open for writing and run out of
 # memory, which no real file or heap does on demand (and root ignores permission bits).
 target_link_options(qz_host_tests PRIVATE -Wl,--wrap=fread,--wrap=fopen,--wrap=malloc)
@@ -45,7 +42,7 @@ gtest_discover_tests(qz_host_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 
 # The version entry point is looked up once per process, so its absence needs a process.
 add_executable(qz_rtl_missing_test tests/host/rtl_get_version_missing_test.cpp)
-target_link_libraries(qz_rtl_missing_test PRIVATE qz_test_support GTest::gtest_main)
+target_link_libraries(qz_rtl_missing_test PRIVATE qz_common qz_test_support GTest::gtest_main)
 qz_warnings(qz_rtl_missing_test)
 gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 
@@ -53,7 +50,7 @@ gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
   add_executable(qz_patch_bench bench/modem_inf_patch_bench.cpp)
-  target_link_libraries(qz_patch_bench PRIVATE qz_fake_platform benchmark::benchmark)
+  target_link_libraries(qz_patch_bench PRIVATE qz_setup benchmark::benchmark)
 endif()
 
 # The README's table of log records names every text the programs can write.

@@ -9,14 +9,14 @@ function(qz_program name)
   set(QZ_MANIFEST_ARCHITECTURE ${ARG_ARCHITECTURE})
   configure_file(${PROJECT_SOURCE_DIR}/res/program.manifest.in ${QZ_GENERATED}/${name}.manifest
                  @ONLY)
-  add_executable(${name} WIN32 ${ARG_SOURCES} platform/windows_platform_ops.cpp
-                 platform/system_dlls.cpp platform/xp_startup_compat.cpp res/${name}.rc)
+  # The start-up shim is an object of each program, not of a library: nothing in the program
+  # asks for it, it only fills an import slot the runtime would otherwise leave to the loader.
+  add_executable(${name} WIN32 ${ARG_SOURCES} platform/xp_startup_compat.cpp res/${name}.rc)
   set_source_files_properties(res/${name}.rc PROPERTIES OBJECT_DEPENDS
     "${QZ_GENERATED}/${name}.manifest;${QZ_GENERATED}/qz_version.h;${PROJECT_SOURCE_DIR}/res/program.rc;${PROJECT_SOURCE_DIR}/res/QZ_DriverSetup.ico")
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${QZ_GENERATED}
                                              ${PROJECT_SOURCE_DIR}/res)
-  # Only KnownDLLs are imported; every other system DLL is loaded from the system folder.
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} advapi32 user32)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -s)
   qz_warnings(${name})
 endfunction()

@@ -1,11 +1,8 @@
-# The shipped program: 32-bit, GUI subsystem (no console), statically linked.
-set(QZ_WINDOWS_DEFINITIONS _WIN32_WINNT=0x0501 WINVER=0x0501)
-target_compile_definitions(qz_logic PUBLIC ${QZ_WINDOWS_DEFINITIONS})
+# The shipped programs: 32-bit, GUI subsystem (no console), statically linked.
 # Size: fmt without the C++ locale machinery and no default console logger nobody uses
 # (unused sections are dropped by the toolchain's flags).
 target_compile_definitions(qz_spdlog INTERFACE FMT_STATIC_THOUSANDS_SEPARATOR=','
                                                SPDLOG_DISABLE_DEFAULT_LOGGER)
-target_compile_definitions(qz_messages PRIVATE ${QZ_WINDOWS_DEFINITIONS})
 
 # The set-up program carries the digest of the helper it may start, so the helper is built (and,
 # for a release, signed) first; qz_helper_digest writes this file.
@@ -16,19 +13,15 @@ enable_language(RC)
 include(cmake/program.cmake)
 qz_program(QZ_DriverSetup DESCRIPTION "QZ USB-to-UART driver setup" LEVEL requireAdministrator
            ARCHITECTURE x86
-           SOURCES setup/main.cpp platform/windows_trust_ops.cpp ${QZ_HELPER_DIGEST_SOURCE}
-           LIBRARIES qz_logic)
+           SOURCES setup/main.cpp ${QZ_HELPER_DIGEST_SOURCE} LIBRARIES qz_setup)
 qz_program(QZ_DriverRemove DESCRIPTION "QZ USB-to-UART driver remover" LEVEL requireAdministrator
-           ARCHITECTURE x86 SOURCES remove/main.cpp LIBRARIES qz_logic)
+           ARCHITECTURE x86 SOURCES remove/main.cpp LIBRARIES qz_remove)
 
 # The installer package's check that the driver store holds the package after set-up: a DLL
 # custom action, run inside Windows Installer's own process, so it exports its entry undecorated.
-add_library(QZ_InstallCheck SHARED msi/staged_check.cpp platform/windows_installer.cpp
-                                   platform/windows_platform_ops.cpp platform/system_dlls.cpp
-                                   platform/xp_startup_compat.cpp)
+add_library(QZ_InstallCheck SHARED msi/staged_check.cpp platform/xp_startup_compat.cpp)
 set_target_properties(QZ_InstallCheck PROPERTIES PREFIX "")
-target_include_directories(QZ_InstallCheck PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(QZ_InstallCheck PRIVATE qz_logic advapi32 user32)
+target_link_libraries(QZ_InstallCheck PRIVATE qz_remove)
 target_link_options(QZ_InstallCheck PRIVATE -static -static-libgcc -static-libstdc++ -s
                                             -Wl,--kill-at)
 qz_warnings(QZ_InstallCheck)
@@ -61,22 +54,17 @@ add_custom_target(qz_helper_digest
 add_dependencies(QZ_DriverSetup qz_helper_digest)
 
 # Test-only variant whose staging answers "already there" (last error 80), for the Wine runs.
-add_executable(qz_staging_error80 WIN32
-  tests/e2e/staging_error80_main.cpp
-  platform/windows_platform_ops.cpp
-  platform/windows_trust_ops.cpp
-  platform/system_dlls.cpp
-  ${QZ_HELPER_DIGEST_SOURCE})
-target_link_libraries(qz_staging_error80 PRIVATE qz_logic user32)
+add_executable(qz_staging_error80 WIN32 tests/e2e/staging_error80_main.cpp
+                                         ${QZ_HELPER_DIGEST_SOURCE})
+target_link_libraries(qz_staging_error80 PRIVATE qz_setup)
 add_dependencies(qz_staging_error80 qz_helper_digest)
 target_link_options(qz_staging_error80 PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_staging_error80)
 
 # A console helper for the Wine runs: paired starts, a file held open, attribute bits, the
 # catalog name and signature as the program sees them, a certificate put into the Root store.
-add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp platform/windows_platform_ops.cpp
-                             platform/windows_trust_ops.cpp platform/system_dlls.cpp)
-target_link_libraries(qz_e2e_helper PRIVATE qz_logic setupapi crypt32 wintrust user32)
+add_executable(qz_e2e_helper tests/e2e/e2e_helper.cpp)
+target_link_libraries(qz_e2e_helper PRIVATE qz_setup setupapi crypt32 wintrust)
 target_link_options(qz_e2e_helper PRIVATE -static -static-libgcc -static-libstdc++)
 qz_warnings(qz_e2e_helper)
 

@@ -43,14 +43,16 @@ WindowsRelease DetectWindowsRelease() {
     WindowsRelease release;
   };
   static const Threshold kNewestFirst[] = {
-      {10, 0, 5}, {6, 3, 4}, {6, 2, 3}, {6, 1, 2}, {6, 0, 1}, {5, 1, 0},
+      {10, 0, WindowsRelease::kWindows10}, {6, 3, WindowsRelease::kWindows81},
+      {6, 2, WindowsRelease::kWindows8},   {6, 1, WindowsRelease::kWindows7},
+      {6, 0, WindowsRelease::kVista},      {5, 1, WindowsRelease::kXp},
   };
   for (const Threshold& threshold : kNewestFirst) {
     if (IsWindowsVersionAtLeast(threshold.major, threshold.minor, 0)) {
       return threshold.release;
     }
   }
-  return 6;
+  return WindowsRelease::kUnknown;
 }
 
 // GetNativeSystemInfo reports the machine's architecture even to a 32-bit process under

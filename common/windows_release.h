@@ -4,9 +4,16 @@
 
 #include "platform/platform_ops.h"
 
-// 0 XP, 1 Vista, 2 Windows 7, 3 Windows 8, 4 Windows 8.1, 5 Windows 10,
-// 6 older than XP or unknown.
-using WindowsRelease = int;
+// The detected release; each keeps the integer code 0 to 6 it has always had.
+enum class WindowsRelease : int {
+  kXp = 0,
+  kVista = 1,
+  kWindows7 = 2,
+  kWindows8 = 3,
+  kWindows81 = 4,
+  kWindows10 = 5,
+  kUnknown = 6,  // older than XP, or the version could not be read
+};
 
 bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
                              std::uint16_t servicePackMajor);

@@ -1,6 +1,9 @@
 #include "setup/install_paths.h"
 
 #include <cstring>
+#include <string>
+
+#include "setup/present_devices.h"
 
 bool BuildInstallPaths(InstallPaths& paths) {
   std::memset(&paths, 0, sizeof paths);
@@ -12,8 +15,7 @@ bool BuildInstallPaths(InstallPaths& paths) {
     return false;
   }
   FolderPlus(paths.driverInfPath, folder, kPackageInfSuffix);
-  FolderPlus(paths.infSourcePath, folder, "\\Drivers\\");
-  FolderPlus(paths.sysSourcePath, folder, "\\Drivers\\");
-  FolderPlus(paths.sysSourcePath64, folder, "\\Drivers\\");
+  FolderPlus(paths.driversFolder, folder, "\\Drivers\\");
+  FolderPlus(paths.helperPath, folder, (std::string("\\") + kDeviceHelperName).c_str());
   return true;
 }

@@ -6,10 +6,6 @@
 // UTF-16LE INF file. The file is replaced whole or not at all. Always answers 0.
 int PatchModemInf(const char* path);
 
-// When `path` is missing and a killed edit left the original under its backup name, moves the
-// newest such backup back to `path`.
-void RestoreInterruptedEdit(const char* path);
-
 // Offset of the first occurrence of the UTF-16LE section-plus-file-name pattern, at any byte
 // offset, or `size` when there is none.
 std::size_t FindModemPatchOffset(const unsigned char* data, std::size_t size);

@@ -49,12 +49,10 @@ DeviceInstallResult RunCheckedHelper(SystemHandle file, const char* helper,
 }
 
 // The helper redoes the step in a 64-bit process, from the same INF and staged name.
-DeviceInstallResult InstallThroughHelper(const char* packageInf, const char* stagedName) {
+DeviceInstallResult InstallThroughHelper(const char* packageInf, const char* stagedName,
+                                         const char* helper) {
   DeviceInstallResult result;
-  char folder[kPathCapacity];
-  char helper[kPathCapacity];
-  if (!ProgramFolder(folder) ||
-      !FolderPlus(helper, folder, (std::string("\\") + kDeviceHelperName).c_str())) {
+  if (helper[0] == '\0') {
     result.failed = true;
     result.error = kErrorFileNotFound;
     return result;
@@ -74,14 +72,14 @@ DeviceInstallResult InstallThroughHelper(const char* packageInf, const char* sta
 
 }  // namespace
 
-void InstallOnPresentDevices(const char* packageInf, const char* stagedName) {
+void InstallOnPresentDevices(const char* packageInf, const char* stagedName, const char* helper) {
   // Asked here in the 32-bit process too, so the helper starts only when a device needs it.
   const std::vector<std::string> ids = DevicesNeedingDriver(packageInf, stagedName);
   if (ids.empty()) {
     return;
   }
   const DeviceInstallResult result = Is64BitWindows() != 0
-                                         ? InstallThroughHelper(packageInf, stagedName)
+                                         ? InstallThroughHelper(packageInf, stagedName, helper)
                                          : InstallDriverFor(ids, packageInf);
   if (result.installed) {
     LogInfo(kMsgDevicesInstalled);

@@ -13,10 +13,11 @@
 #include "setup/unseen_prompts.h"
 
 int RunDriverSetup() {
-  InstallPaths paths;
-  if (!BuildInstallPaths(paths)) {
+  InstallPaths built;
+  if (!BuildInstallPaths(built)) {
     return kExitNoLog;
   }
+  const InstallPaths& paths = built;
   auto log = OpenRunLog(paths.logPath);
   if (!log) {
     return kExitNoLog;
@@ -34,7 +35,7 @@ int RunDriverSetup() {
   TrustPackagePublisher(paths.driverInfPath);
   const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
   if (staged == 1) {
-    InstallOnPresentDevices(paths.driverInfPath, stagedInfName);
+    InstallOnPresentDevices(paths.driverInfPath, stagedInfName, paths.helperPath);
   }
   LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
   return kExitDone;

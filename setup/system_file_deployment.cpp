@@ -1,8 +1,11 @@
 #include "setup/system_file_deployment.h"
 
+#include <cstring>
+
 #include "log/install_log.h"
 #include "log/messages.h"
 #include "platform/platform_ops.h"
+#include "setup/file_swap.h"
 #include "setup/modem_inf_patch.h"
 
 namespace {
@@ -35,51 +38,56 @@ struct DeploymentRow {
 };
 
 const DeploymentRow kRows[] = {
-    {0, 0, kMsgWindowsXp32, "xp\\mdmcpq.inf", kInfUpper, kInf, DriverCopy::kPlain, "xp\\usbser.sys",
-     nullptr},
-    {0, 1, kMsgWindowsXp64, "xp\\mdmcpq.inf", kInfUpper, kInfUpper, DriverCopy::kPlain,
+    {WindowsRelease::kXp, 0, kMsgWindowsXp32, "xp\\mdmcpq.inf", kInfUpper, kInf, DriverCopy::kPlain,
      "xp\\usbser.sys", nullptr},
-    {1, 0, kMsgWindowsVista32, nullptr, nullptr, nullptr, DriverCopy::kNone, nullptr, nullptr},
-    {1, 1, kMsgWindowsVista64, nullptr, nullptr, nullptr, DriverCopy::kNone, nullptr, nullptr},
-    {2, 0, kMsgWindows7_32, "win7_32bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
-     "win7_32bit\\usbser.sys", nullptr},
-    {2, 1, kMsgWindows7_64, "win7_64bit\\32bits\\mdmcpq.inf", kInf, kInf, DriverCopy::kWindows7x64,
-     "win7_64bit\\64bits\\usbser.sys", kMsgRedirectionOffFailed},
-    {3, 0, kMsgWindows8_32, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
-     "win8_64bit\\usbser.sys", nullptr},
-    {3, 1, kMsgWindows8_64, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kRedirectionOff,
-     "win8_64bit\\usbser.sys", kMsgRedirectionOffFailedWin8},
-    {4, 0, kMsgWindows81_32, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
-     "win8_64bit\\usbser.sys", nullptr},
-    {4, 1, kMsgWindows81_64, "win8_64bit\\mdmcpq.inf", kInf, kInf, DriverCopy::kRedirectionOff,
-     "win8_64bit\\usbser.sys", kMsgRedirectionOffFailed},
-    {5, 0, kMsgWindows10_32, "win10\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
-     "win10\\usbser.sys", nullptr},
-    {5, 1, kMsgWindows10_64, "win10\\mdmcpq.inf", kInf, kInf, DriverCopy::kPlain,
-     "win10\\usbser.sys", nullptr},
+    {WindowsRelease::kXp, 1, kMsgWindowsXp64, "xp\\mdmcpq.inf", kInfUpper, kInfUpper,
+     DriverCopy::kPlain, "xp\\usbser.sys", nullptr},
+    {WindowsRelease::kVista, 0, kMsgWindowsVista32, nullptr, nullptr, nullptr, DriverCopy::kNone,
+     nullptr, nullptr},
+    {WindowsRelease::kVista, 1, kMsgWindowsVista64, nullptr, nullptr, nullptr, DriverCopy::kNone,
+     nullptr, nullptr},
+    {WindowsRelease::kWindows7, 0, kMsgWindows7_32, "win7_32bit\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kPlain, "win7_32bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows7, 1, kMsgWindows7_64, "win7_64bit\\32bits\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kWindows7x64, "win7_64bit\\64bits\\usbser.sys", kMsgRedirectionOffFailed},
+    {WindowsRelease::kWindows8, 0, kMsgWindows8_32, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kPlain, "win8_64bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows8, 1, kMsgWindows8_64, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kRedirectionOff, "win8_64bit\\usbser.sys", kMsgRedirectionOffFailedWin8},
+    {WindowsRelease::kWindows81, 0, kMsgWindows81_32, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kPlain, "win8_64bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows81, 1, kMsgWindows81_64, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kRedirectionOff, "win8_64bit\\usbser.sys", kMsgRedirectionOffFailed},
+    {WindowsRelease::kWindows10, 0, kMsgWindows10_32, "win10\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kPlain, "win10\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows10, 1, kMsgWindows10_64, "win10\\mdmcpq.inf", kInf, kInf,
+     DriverCopy::kPlain, "win10\\usbser.sys", nullptr},
 };
 
-// A source that does not fit is never handed on cut off: its copies fail as if the file
-// were missing.
-bool ExtendSource(char (&source)[kPathCapacity], const char* subPath) {
+// The package file `subPath` under the drivers folder. A source that does not fit is never
+// handed on cut off: its copies fail as if the file were missing.
+bool SourcePath(char (&source)[kPathCapacity], const InstallPaths& paths, const char* subPath) {
+  std::memcpy(source, paths.driversFolder, kPathCapacity);
   return source[0] != '\0' && AppendBounded(source, subPath);
 }
 
-void DeployInf(const DeploymentRow& row, InstallPaths& paths) {
+void DeployInf(const DeploymentRow& row, const InstallPaths& paths) {
   // A run killed inside the swap left the original under its backup name: it goes back before
   // the package's copy could take its place.
-  RestoreInterruptedEdit(row.patchTarget);
-  if (ExtendSource(paths.infSourcePath, row.infSubPath) &&
-      Platform().CopyFileA(paths.infSourcePath, row.infDestination, 1) != 0) {
+  RestoreInterruptedSwap(row.patchTarget);
+  char source[kPathCapacity];
+  if (SourcePath(source, paths, row.infSubPath) &&
+      Platform().CopyFileA(source, row.infDestination, 1) != 0) {
     LogInfo(kMsgInfCopied);
   } else {
     PatchModemInf(row.patchTarget);
   }
 }
 
-void DeployDriver(const char* subPath, InstallPaths& paths) {
-  const bool copied = ExtendSource(paths.sysSourcePath, subPath) &&
-                      Platform().CopyFileA(paths.sysSourcePath, kSystem32Driver, 1) != 0;
+void DeployDriver(const char* subPath, const InstallPaths& paths) {
+  char source[kPathCapacity];
+  const bool copied =
+      SourcePath(source, paths, subPath) && Platform().CopyFileA(source, kSystem32Driver, 1) != 0;
   if (copied) {
     LogInfo(kMsgDriverCopied);
     return;
@@ -90,16 +98,17 @@ void DeployDriver(const char* subPath, InstallPaths& paths) {
 }
 
 // The only copies that replace what the system already has.
-void DeployWindows7x64Drivers(const char* subPath, InstallPaths& paths) {
-  const bool fits = ExtendSource(paths.sysSourcePath64, subPath);
+void DeployWindows7x64Drivers(const char* subPath, const InstallPaths& paths) {
+  char source[kPathCapacity];
+  const bool fits = SourcePath(source, paths, subPath);
   const auto copy = [&](const char* destination) {
-    return fits && Platform().CopyFileA(paths.sysSourcePath64, destination, 0) != 0;
+    return fits && Platform().CopyFileA(source, destination, 0) != 0;
   };
   LogInfo(copy(kSystem32Driver) ? kMsgSystem32DriverCopied : kMsgSystem32DriverCopyFailed);
   LogInfo(copy(kSysWow64Driver) ? kMsgSysWow64DriverCopied : kMsgSysWow64DriverCopyFailed);
 }
 
-void DeployDriversWithRedirectionOff(const DeploymentRow& row, InstallPaths& paths) {
+void DeployDriversWithRedirectionOff(const DeploymentRow& row, const InstallPaths& paths) {
   if (Platform().Wow64EnableWow64FsRedirection(0) == 0) {
     LogInfo(row.redirectionFailure);
     return;
@@ -115,8 +124,8 @@ void DeployDriversWithRedirectionOff(const DeploymentRow& row, InstallPaths& pat
 
 }  // namespace
 
-void DeploySystemFiles(WindowsRelease release, InstallPaths& paths) {
-  if (release < 0 || release > 5) {
+void DeploySystemFiles(WindowsRelease release, const InstallPaths& paths) {
+  if (release == WindowsRelease::kUnknown) {
     LogInfo(kMsgReleaseUnsupported);
     return;
   }

@@ -5,4 +5,4 @@
 
 // Puts mdmcpq.inf and usbser.sys in place for `release`, editing an existing mdmcpq.inf
 // instead of replacing it. Extends the source buffers of `paths`.
-void DeploySystemFiles(WindowsRelease release, InstallPaths& paths);
+void DeploySystemFiles(WindowsRelease release, const InstallPaths& paths);

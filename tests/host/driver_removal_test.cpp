@@ -1,7 +1,6 @@
 #include "remove/driver_removal.h"
 
 #include <gtest/gtest.h>
-#include <spdlog/spdlog.h>
 
 #include <algorithm>
 
@@ -12,9 +11,6 @@ namespace {
 using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-// The program's Windows paths are single file names in the scratch folder on this host.
-const char kLogFolder[] = "C:\\QZ\\logs";
-const char kLogFile[] = "C:\\QZ\\logs\\QZ_Orvo_Driver_Log.txt";
 const char kPackageInf[] = "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf";
 const std::string kInfFolder = "C:\\Windows\\inf\\";
 
@@ -42,16 +38,14 @@ void Publish(const fs::path& root, FakePlatform& fake, const std::string& name,
   fake.infVersionByPath[kInfFolder + name] = {{"Provider", provider}};
 }
 
-class DriverRemovalTest : public ::testing::Test {
+class DriverRemovalTest : public WholeRunTest {
  protected:
   void SetUp() override {
+    WholeRunTest::SetUp();
     fake_.modulePath = "C:\\QZ\\QZ_DriverRemove.exe";
-    UseFakePlatform(fake_);
-    fs::create_directory(scratch_.path() / kLogFolder);
     WriteBytes(scratch_.path() / kPackageInf, kOurs);
     fake_.infVersionByPath[kPackageInf] = {{"Provider", "QZ"}};
   }
-  void TearDown() override { spdlog::drop_all(); }
 
   void Published(const std::string& name, const std::string& bytes, const std::string& original,
                  const std::string& provider) {
@@ -60,7 +54,6 @@ class DriverRemovalTest : public ::testing::Test {
   bool StillThere(const std::string& name) const {
     return fs::exists(scratch_.path() / (kInfFolder + name));
   }
-  Lines LoggedMessages() const { return LogMessages(ReadBytes(scratch_.path() / kLogFile)); }
   Lines Uninstalls() const {
     Lines calls;
     for (const auto& call : fake_.calls) {
@@ -68,9 +61,6 @@ class DriverRemovalTest : public ::testing::Test {
     }
     return calls;
   }
-
-  ScratchFolder scratch_;
-  FakePlatform fake_;
 };
 
 struct FolderCase {

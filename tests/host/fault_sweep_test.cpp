@@ -26,14 +26,10 @@ const char kUpperInf[] = "C:\\WINDOWS\\inf\\mdmcpq.inf";
 const char kSys32[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
 const char kWow64[] = "C:\\Windows\\SysWOW64\\drivers\\usbser.sys";
 
-std::string Utf16(const std::u16string& text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-}
-
 const std::string kSystemInf =
-    Utf16(u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n");
+    Utf16Bytes(u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n");
 const std::string kEditedInf =
-    Utf16(u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\n;usbser.sys,,,0x20\r\n");
+    Utf16Bytes(u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\n;usbser.sys,,,0x20\r\n");
 
 struct SweepRow {
   const char* name;

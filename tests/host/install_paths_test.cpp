@@ -35,14 +35,13 @@ TEST_P(InstallPathsTest, BuildsEveryBufferFromTheProgramFolder) {
   if (!c.builds) return;
 
   EXPECT_EQ(std::string(paths.logPath), c.folder + "\\logs\\QZ_Orvo_Driver_Log.txt");
-  EXPECT_EQ(std::string(paths.infSourcePath), c.folder + "\\Drivers\\");
-  EXPECT_EQ(std::string(paths.sysSourcePath), c.folder + "\\Drivers\\");
-  EXPECT_EQ(std::string(paths.sysSourcePath64), c.folder + "\\Drivers\\");
+  EXPECT_EQ(std::string(paths.driversFolder), c.folder + "\\Drivers\\");
+  EXPECT_EQ(std::string(paths.helperPath), c.folder + "\\QZ_DeviceInstall64.exe");
   EXPECT_EQ(std::string(paths.driverInfPath),
             c.packageInfFits ? c.folder + "\\Drivers\\QZ_UsbToUartDriver.inf" : "");
   // Whatever is not path is zero: no stale bytes after any terminator.
-  for (const char* buffer : {paths.driverInfPath, paths.infSourcePath, paths.logPath,
-                             paths.sysSourcePath, paths.sysSourcePath64}) {
+  for (const char* buffer :
+       {paths.driverInfPath, paths.driversFolder, paths.logPath, paths.helperPath}) {
     for (std::size_t i = std::strlen(buffer); i < kPathCapacity; ++i) ASSERT_EQ(buffer[i], '\0');
   }
 }

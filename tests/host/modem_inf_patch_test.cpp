@@ -50,22 +50,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string U16(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
 const std::string kEdited = "SUCC: mdmcpq.inf文件已存在，已编辑\n";
 const std::string kNoEdit = "Warning: mdmcpq.inf文件已存在，并可用，无需编辑\n";
 const std::string kWriteFailed = "FAIL: mdmcpq.inf 写入失败: file write error!!!\n";
 const std::string kReadLength = "FAIL: mdmcpq.inf 读取失败: file read len error!!!\n";
 const std::string kOpenFailed = "FAIL: 无法打开mdmcpq.inf文件\n";
 
-const std::string kSection = U16(u"[FakeModemCopyFileSection]\r\n");
+const std::string kSection = Utf16Bytes(u"[FakeModemCopyFileSection]\r\n");
 
 struct Call {
   std::string record;  // UTF-8
@@ -98,56 +89,57 @@ TEST_P(PatchModemInfTest, EditsTheFirstMatchOnlyAndKeepsEveryOtherByte) {
   }
 }
 
-const std::string kOneSection =
-    U16(u"\xFEFF[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[FakeModemCopyFileSection]\r\n"
-        u"usbser.sys,,,0x20\r\n\r\n[Other]\r\nx=1\r\n");
-const std::string kOneSectionEdited =
-    U16(u"\xFEFF[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[FakeModemCopyFileSection]\r\n"
-        u";usbser.sys,,,0x20\r\n\r\n[Other]\r\nx=1\r\n");
+const std::string kOneSection = Utf16Bytes(
+    u"\xFEFF[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[FakeModemCopyFileSection]\r\n"
+    u"usbser.sys,,,0x20\r\n\r\n[Other]\r\nx=1\r\n");
+const std::string kOneSectionEdited = Utf16Bytes(
+    u"\xFEFF[Version]\r\nSignature=\"$CHICAGO$\"\r\n\r\n[FakeModemCopyFileSection]\r\n"
+    u";usbser.sys,,,0x20\r\n\r\n[Other]\r\nx=1\r\n");
 
-const std::string kTwo = U16(
+const std::string kTwo = Utf16Bytes(
     u"[FakeModemCopyFileSection]\r\nusbser.sys\r\n[FakeModemCopyFileSection]\r\nusbser.sys\r\n");
-const std::string kTwoFirst = U16(
+const std::string kTwoFirst = Utf16Bytes(
     u"[FakeModemCopyFileSection]\r\n;usbser.sys\r\n[FakeModemCopyFileSection]\r\nusbser.sys\r\n");
-const std::string kTwoBoth = U16(
+const std::string kTwoBoth = Utf16Bytes(
     u"[FakeModemCopyFileSection]\r\n;usbser.sys\r\n[FakeModemCopyFileSection]\r\n;usbser.sys\r\n");
 
 INSTANTIATE_TEST_SUITE_P(
     Files, PatchModemInfTest,
-    ::testing::Values(PatchCase{"OneSectionEditedOnceThenLeftAlone",
-                                kOneSection,
-                                {{kEdited, kOneSectionEdited}, {kNoEdit, kOneSectionEdited}}},
-                      PatchCase{"TwoSectionsOnePerCall",
-                                kTwo,
-                                {{kEdited, kTwoFirst}, {kEdited, kTwoBoth}, {kNoEdit, kTwoBoth}}},
-                      PatchCase{"SectionNameInLowerCase",
-                                U16(u"[fakemodemcopyfilesection]\r\nusbser.sys\r\n"),
-                                {{kNoEdit, U16(u"[fakemodemcopyfilesection]\r\nusbser.sys\r\n")}}},
-                      PatchCase{"FileNameInUpperCase",
-                                kSection + U16(u"USBSER.SYS\r\n"),
-                                {{kNoEdit, kSection + U16(u"USBSER.SYS\r\n")}}},
-                      PatchCase{"BlankBeforeLineEnd",
-                                U16(u"[FakeModemCopyFileSection] \r\nusbser.sys\r\n"),
-                                {{kNoEdit, U16(u"[FakeModemCopyFileSection] \r\nusbser.sys\r\n")}}},
-                      PatchCase{"SingleByteEncoding",
-                                "[FakeModemCopyFileSection]\r\nusbser.sys\r\n",
-                                {{kNoEdit, "[FakeModemCopyFileSection]\r\nusbser.sys\r\n"}}},
-                      PatchCase{"AlreadyCommented",
-                                kSection + U16(u";usbser.sys\r\n"),
-                                {{kNoEdit, kSection + U16(u";usbser.sys\r\n")}}},
-                      PatchCase{"LineBetweenHeaderAndFileName",
-                                kSection + U16(u"\r\nusbser.sys\r\n"),
-                                {{kNoEdit, kSection + U16(u"\r\nusbser.sys\r\n")}}},
-                      PatchCase{"EmptyFile", "", {{kNoEdit, ""}}},
-                      PatchCase{"OneByteShortOfAMatch",
-                                (kSection + U16(u"usbser.sys")).substr(0, 75),
-                                {{kNoEdit, (kSection + U16(u"usbser.sys")).substr(0, 75)}}},
-                      PatchCase{"MatchAtOddOffset",
-                                "X" + kSection + U16(u"usbser.sys\r\n"),
-                                {{kEdited, "X" + kSection + U16(u";usbser.sys\r\n")}}},
-                      PatchCase{"MatchEndsTheFile",
-                                U16(u"\xFEFF") + kSection + U16(u"usbser.sys"),
-                                {{kEdited, U16(u"\xFEFF") + kSection + U16(u";usbser.sys")}}}),
+    ::testing::Values(
+        PatchCase{"OneSectionEditedOnceThenLeftAlone",
+                  kOneSection,
+                  {{kEdited, kOneSectionEdited}, {kNoEdit, kOneSectionEdited}}},
+        PatchCase{"TwoSectionsOnePerCall",
+                  kTwo,
+                  {{kEdited, kTwoFirst}, {kEdited, kTwoBoth}, {kNoEdit, kTwoBoth}}},
+        PatchCase{"SectionNameInLowerCase",
+                  Utf16Bytes(u"[fakemodemcopyfilesection]\r\nusbser.sys\r\n"),
+                  {{kNoEdit, Utf16Bytes(u"[fakemodemcopyfilesection]\r\nusbser.sys\r\n")}}},
+        PatchCase{"FileNameInUpperCase",
+                  kSection + Utf16Bytes(u"USBSER.SYS\r\n"),
+                  {{kNoEdit, kSection + Utf16Bytes(u"USBSER.SYS\r\n")}}},
+        PatchCase{"BlankBeforeLineEnd",
+                  Utf16Bytes(u"[FakeModemCopyFileSection] \r\nusbser.sys\r\n"),
+                  {{kNoEdit, Utf16Bytes(u"[FakeModemCopyFileSection] \r\nusbser.sys\r\n")}}},
+        PatchCase{"SingleByteEncoding",
+                  "[FakeModemCopyFileSection]\r\nusbser.sys\r\n",
+                  {{kNoEdit, "[FakeModemCopyFileSection]\r\nusbser.sys\r\n"}}},
+        PatchCase{"AlreadyCommented",
+                  kSection + Utf16Bytes(u";usbser.sys\r\n"),
+                  {{kNoEdit, kSection + Utf16Bytes(u";usbser.sys\r\n")}}},
+        PatchCase{"LineBetweenHeaderAndFileName",
+                  kSection + Utf16Bytes(u"\r\nusbser.sys\r\n"),
+                  {{kNoEdit, kSection + Utf16Bytes(u"\r\nusbser.sys\r\n")}}},
+        PatchCase{"EmptyFile", "", {{kNoEdit, ""}}},
+        PatchCase{"OneByteShortOfAMatch",
+                  (kSection + Utf16Bytes(u"usbser.sys")).substr(0, 75),
+                  {{kNoEdit, (kSection + Utf16Bytes(u"usbser.sys")).substr(0, 75)}}},
+        PatchCase{"MatchAtOddOffset",
+                  "X" + kSection + Utf16Bytes(u"usbser.sys\r\n"),
+                  {{kEdited, "X" + kSection + Utf16Bytes(u";usbser.sys\r\n")}}},
+        PatchCase{"MatchEndsTheFile",
+                  Utf16Bytes(u"\xFEFF") + kSection + Utf16Bytes(u"usbser.sys"),
+                  {{kEdited, Utf16Bytes(u"\xFEFF") + kSection + Utf16Bytes(u";usbser.sys")}}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 class PatchModemInfFailureTest : public ::testing::Test {
@@ -304,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(FindModemPatchOffsetTest, NearMatchesAtEveryAlignmentAreSkipped) {
-  const std::string pattern = kSection + U16(u"usbser.sys");
+  const std::string pattern = kSection + Utf16Bytes(u"usbser.sys");
   std::string near = pattern;
   near[near.size() - 2] = 'x';  // "usbser.syx"
   const std::string data = near + "A" + near + near + "BC" + pattern + near;

@@ -71,7 +71,7 @@ TEST_P(DeviceTableTest, InstallsOnlyWhereADeviceNeedsItAndSaysSo) {
   fake_.driverUpdates = c.updates;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
 
   EXPECT_EQ(DeviceCalls(), c.calls);
   EXPECT_EQ(log.messages(), Gbk(c.records));
@@ -133,7 +133,7 @@ TEST_F(PresentDevicesTest, NothingIsListedWithoutTheModelsOfThisArchitecture) {
   fake_.infSections.erase("QZ.NTx86");
   fake_.devices = {kNoDriver};
   RecordingLog log;
-  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
   EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "ListPresentDevices"), 0);
   EXPECT_EQ(log.messages(), Lines{});
 }
@@ -162,7 +162,7 @@ TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecord
   fake_.processExitCode = c.exitCode;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf");
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
 
   const std::string start = std::string("RunProcess ") + kHelper + " | \"" + kHelper + "\" \"" +
                             kPackageInf + "\" \"oem7.inf\" | in C:\\Windows\\System32";

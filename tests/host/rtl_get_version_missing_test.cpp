@@ -10,7 +10,7 @@ TEST(RtlGetVersionMissingTest, LookedUpOnceAndItsAbsenceMeansRelease6) {
   FakePlatform missing;
   missing.hasRtlGetVersion = false;
   UseFakePlatform(missing);
-  EXPECT_EQ(DetectWindowsRelease(), 6);
+  EXPECT_EQ(DetectWindowsRelease(), WindowsRelease::kUnknown);
   EXPECT_FALSE(IsWindowsVersionAtLeast(5, 0, 0));
   EXPECT_EQ(missing.calls, (std::vector<std::string>{"GetModuleHandleW ntdll.dll",
                                                      "GetProcAddress ntdll.dll RtlGetVersion"}));
@@ -18,7 +18,7 @@ TEST(RtlGetVersionMissingTest, LookedUpOnceAndItsAbsenceMeansRelease6) {
   // Later answers do not matter: the null found first is kept.
   FakePlatform present;
   UseFakePlatform(present);
-  EXPECT_EQ(DetectWindowsRelease(), 6);
+  EXPECT_EQ(DetectWindowsRelease(), WindowsRelease::kUnknown);
   EXPECT_TRUE(present.calls.empty());
 }
 

@@ -59,7 +59,7 @@ struct DeploymentCase {
   WindowsRelease release;
   std::uint16_t architecture;
   bool copiesSucceed;
-  Lines calls;    // after the architecture question, which every release but 6 asks
+  Lines calls;    // after the architecture question, which every known release asks
   Lines records;  // UTF-8, converted to GBK for the comparison
 };
 
@@ -67,7 +67,7 @@ struct DeploymentCase {
 std::string EditableInf() {
   const std::u16string text =
       u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\nusbser.sys,,,0x20\r\n";
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+  return Utf16Bytes(text);
 }
 
 // A system that has both files; the scripted copies decide what each copy answers.
@@ -96,7 +96,7 @@ TEST_P(DeploySystemFilesTest, MakesExactlyTheCallsAndRecordsOfItsRow) {
   DeploySystemFiles(c.release, paths);
 
   EXPECT_EQ(DeploymentCalls(fake.calls),
-            c.release == 6 ? c.calls : Join({kAskArchitecture, c.calls}));
+            c.release == WindowsRelease::kUnknown ? c.calls : Join({kAskArchitecture, c.calls}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -105,42 +105,52 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, DeploySystemFilesTest,
     ::testing::Values(
         DeploymentCase{"Xp32Copies",
-                       0,
+                       WindowsRelease::kXp,
                        0,
                        true,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Xp32Present",
-                       0,
+                       WindowsRelease::kXp,
                        0,
                        false,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kInf),
                         Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{"Xp64Copies",
-                       0,
+                       WindowsRelease::kXp,
                        9,
                        true,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{"Xp64Present",
-                       0,
+                       WindowsRelease::kXp,
                        9,
                        false,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kUpperInf),
                         Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 64Bits System \n", kInfEdited, kSysPresent}},
-        DeploymentCase{"Vista32", 1, 0, false, {}, {"INFO: WindowsVISTA 32Bits System\n"}},
-        DeploymentCase{"Vista64", 1, 9, true, {}, {"INFO: WindowsVISTA 64Bits System \n"}},
+        DeploymentCase{"Vista32",
+                       WindowsRelease::kVista,
+                       0,
+                       false,
+                       {},
+                       {"INFO: WindowsVISTA 32Bits System\n"}},
+        DeploymentCase{"Vista64",
+                       WindowsRelease::kVista,
+                       9,
+                       true,
+                       {},
+                       {"INFO: WindowsVISTA 64Bits System \n"}},
         DeploymentCase{
             "Win7_32Copies",
-            2,
+            WindowsRelease::kWindows7,
             0,
             true,
             {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), Copy("win7_32bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows7 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win7_32Present",
-                       2,
+                       WindowsRelease::kWindows7,
                        0,
                        false,
                        {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -148,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"INFO: Windows7 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{
             "Win7_64Copies",
-            2,
+            WindowsRelease::kWindows7,
             9,
             true,
             {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
@@ -159,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
              "SUCC: Windows\\SysWOW64\\drivers\\usbser.sys文件复制成功\n"}},
         DeploymentCase{
             "Win7_64CopiesFail",
-            2,
+            WindowsRelease::kWindows7,
             6,
             false,
             {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -170,13 +180,13 @@ INSTANTIATE_TEST_SUITE_P(
              "FAIL: Windows\\SysWOW64\\drivers\\usbser.sys文件复制失败\n"}},
         DeploymentCase{
             "Win8_32Copies",
-            3,
+            WindowsRelease::kWindows8,
             0,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows8 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win8_32Present",
-                       3,
+                       WindowsRelease::kWindows8,
                        5,
                        false,
                        {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -184,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"INFO: Windows8 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{
             "Win8_64Copies",
-            3,
+            WindowsRelease::kWindows8,
             9,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
@@ -192,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"INFO: Windows8 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{
             "Win8_64Present",
-            3,
+            WindowsRelease::kWindows8,
             9,
             false,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -201,13 +211,13 @@ INSTANTIATE_TEST_SUITE_P(
             {"INFO: Windows8 64Bits System \n", kInfEdited, kSysPresent}},
         DeploymentCase{
             "Win81_32Copies",
-            4,
+            WindowsRelease::kWindows81,
             0,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows8.1 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win81_32Present",
-                       4,
+                       WindowsRelease::kWindows81,
                        12,
                        false,
                        {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -215,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"INFO: Windows8.1 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{
             "Win81_64Copies",
-            4,
+            WindowsRelease::kWindows81,
             9,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
@@ -223,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"INFO: Windows8.1 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{
             "Win81_64Present",
-            4,
+            WindowsRelease::kWindows81,
             9,
             false,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
@@ -231,33 +241,37 @@ INSTANTIATE_TEST_SUITE_P(
              "Wow64EnableWow64FsRedirection 1"},
             {"INFO: Windows8.1 64Bits System \n", kInfEdited, kSysPresent}},
         DeploymentCase{"Win10_32Copies",
-                       5,
+                       WindowsRelease::kWindows10,
                        0,
                        true,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win10_32Present",
-                       5,
+                       WindowsRelease::kWindows10,
                        0xFFFF,
                        false,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{"Win10_64CopiesWithRedirectionOn",
-                       5,
+                       WindowsRelease::kWindows10,
                        9,
                        true,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win10_64Present",
-                       5,
+                       WindowsRelease::kWindows10,
                        9,
                        false,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 64Bits System \n", kInfEdited, kSysPresent}},
-        DeploymentCase{
-            "Release6AsksNothing", 6, 9, true, {}, {"Warning: before winxp or windows server \n"}}),
+        DeploymentCase{"Release6AsksNothing",
+                       WindowsRelease::kUnknown,
+                       9,
+                       true,
+                       {},
+                       {"Warning: before winxp or windows server \n"}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct RefusalCase {
@@ -290,13 +304,13 @@ TEST_P(RedirectionRefusedTest, SkipsTheDriverCopiesAndNeverSwitchesBack) {
 INSTANTIATE_TEST_SUITE_P(
     SwitchingRows, RedirectionRefusedTest,
     ::testing::Values(
-        RefusalCase{2,
+        RefusalCase{WindowsRelease::kWindows7,
                     "win7_64bit\\32bits\\mdmcpq.inf",
                     {"INFO: Windows7 64Bits System \n", kInfCopied, kRedirectionFailed}},
-        RefusalCase{3,
+        RefusalCase{WindowsRelease::kWindows8,
                     "win8_64bit\\mdmcpq.inf",
                     {"INFO: Windows8 64Bits System \n", kInfCopied, "FAIL:关闭文件重定向失败\n\n"}},
-        RefusalCase{4,
+        RefusalCase{WindowsRelease::kWindows81,
                     "win8_64bit\\mdmcpq.inf",
                     {"INFO: Windows8.1 64Bits System \n", kInfCopied, kRedirectionFailed}}));
 
@@ -313,7 +327,7 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
   fake.calls.clear();
   RecordingLog log;
 
-  DeploySystemFiles(2, paths);
+  DeploySystemFiles(WindowsRelease::kWindows7, paths);
 
   EXPECT_EQ(DeploymentCalls(fake.calls),
             Join({kAskArchitecture,
@@ -328,7 +342,7 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
   fake.nativeArchitecture = 0;
   ASSERT_TRUE(BuildInstallPaths(paths));
   fake.calls.clear();
-  DeploySystemFiles(0, paths);
+  DeploySystemFiles(WindowsRelease::kXp, paths);
   EXPECT_EQ(
       DeploymentCalls(fake.calls)[3],
       "CopyFileA " + folder + "\\Drivers\\xp\\mdmcpq.inf -> " + kUpperInf + " fail-if-exists=1");
@@ -372,26 +386,26 @@ TEST_P(FailedDriverCopyTest, SaysPresentOnlyWhenTheDestinationIsThere) {
 INSTANTIATE_TEST_SUITE_P(
     Destinations, FailedDriverCopyTest,
     ::testing::Values(FailedCopyCase{"Win10_64Missing",
-                                     5,
+                                     WindowsRelease::kWindows10,
                                      false,
                                      {Copy("win10\\usbser.sys", kSys32, 1),
                                       std::string("GetFileAttributesA ") + kSys32},
                                      kSysCopyFailed},
                       FailedCopyCase{"Win10_64Present",
-                                     5,
+                                     WindowsRelease::kWindows10,
                                      true,
                                      {Copy("win10\\usbser.sys", kSys32, 1),
                                       std::string("GetFileAttributesA ") + kSys32},
                                      kSysPresent},
                       FailedCopyCase{"Win81_64MissingLooksWithRedirectionOff",
-                                     4,
+                                     WindowsRelease::kWindows81,
                                      false,
                                      {Copy("win8_64bit\\usbser.sys", kSys32, 1),
                                       std::string("GetFileAttributesA ") + kSys32,
                                       "Wow64EnableWow64FsRedirection 1"},
                                      kSysCopyFailed},
                       FailedCopyCase{"Win81_64PresentLooksWithRedirectionOff",
-                                     4,
+                                     WindowsRelease::kWindows81,
                                      true,
                                      {Copy("win8_64bit\\usbser.sys", kSys32, 1),
                                       std::string("GetFileAttributesA ") + kSys32,
@@ -422,7 +436,7 @@ TEST(DeploySystemFilesInterruptedEditTest, OriginalGoesBackBeforeThePackageCopy)
   ASSERT_TRUE(BuildInstallPaths(paths));
   RecordingLog log;
 
-  DeploySystemFiles(5, paths);
+  DeploySystemFiles(WindowsRelease::kWindows10, paths);
 
   const auto at = [&](const std::string& call) {
     return std::find(fake.calls.begin(), fake.calls.end(), call) - fake.calls.begin();
@@ -430,9 +444,7 @@ TEST(DeploySystemFilesInterruptedEditTest, OriginalGoesBackBeforeThePackageCopy)
   EXPECT_LT(at("MoveFileA " + newer + " -> " + kInf), at(Copy("win10\\mdmcpq.inf", kInf, 1)));
   const std::u16string editedText =
       u"\xFEFF[Version]\r\n[FakeModemCopyFileSection]\r\n;usbser.sys,,,0x20\r\n";
-  const std::string edited =
-      std::string(reinterpret_cast<const char*>(editedText.data()), editedText.size() * 2) +
-      "original";
+  const std::string edited = Utf16Bytes(editedText) + "original";
   EXPECT_EQ(ReadBytes(scratch.path() / kInf), edited);
   EXPECT_EQ(log.messages()[1], Gbk(kInfEdited));
   for (const auto& name : scratch.Files()) {

@@ -260,3 +260,44 @@ std::vector<std::string> WithoutVersionQuestions(const std::vector<std::string>&
   }
   return kept;
 }
+
+std::string Utf16Bytes(const std::u16string& text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+void WholeRunTest::SetUp() {
+  fake_.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
+  fake_.majorVersion = 10;
+  fake_.nativeArchitecture = 9;
+  UseFakePlatform(fake_);
+  std::filesystem::create_directory(scratch_.path() / kLogFolder);
+}
+
+void WholeRunTest::TearDown() { spdlog::drop_all(); }
+
+std::vector<std::string> WholeRunTest::LoggedMessages() const {
+  return LogMessages(ReadBytes(scratch_.path() / kLogFile));
+}
+
+const std::vector<std::string>& FreshSetupRunUtf8() {
+  static const std::vector<std::string> records = {
+      "INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \n",
+      "当前驱动版本：V1.2.0 \n",
+      "INFO: 获取当前操作系统： \n",
+      "INFO: Windows10 64Bits System \n",
+      "SUCC: mdmcpq.inf文件不存在，自动复制\n",
+      "SUCC: usbser.sys文件不存在，自动复制\n",
+      "..........\n",
+      "INFO: 安装 QZ_UsbToUartDriver 驱动 \n",
+      "SUCC: 正在调用驱动预安装函数…… \n",
+      "SUCC: 驱动预安装函数运行成功。\n",
+      "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n",
+      "INFO: 关闭日志\n",
+      "\n"};
+  return records;
+}

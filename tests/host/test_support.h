@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <spdlog/sinks/base_sink.h>
 
 #include <filesystem>
@@ -11,6 +12,10 @@
 #include <vector>
 
 #include "platform/fake_platform_ops.h"
+
+// UTF-16LE bytes of `text`, as the INF files the program edits hold them, whatever the host's
+// byte order.
+std::string Utf16Bytes(const std::u16string& text);
 
 // GBK bytes of UTF-8 text, made by the C library's converter, never by the program.
 std::string Gbk(const std::string& utf8);
@@ -80,3 +85,23 @@ class RecordingLog {
  private:
   std::shared_ptr<std::vector<std::string>> messages_;
 };
+
+// A whole run of a program started from C:\QZ on 64-bit Windows 10 over the fake, in a scratch
+// folder that holds the program's logs folder; the loggers are dropped after each test.
+class WholeRunTest : public ::testing::Test {
+ protected:
+  static constexpr char kLogFolder[] = "C:\\QZ\\logs";
+  static constexpr char kLogFile[] = "C:\\QZ\\logs\\QZ_Orvo_Driver_Log.txt";
+
+  void SetUp() override;
+  void TearDown() override;
+  // The messages of the log's records, each record's frame checked.
+  std::vector<std::string> LoggedMessages() const;
+
+  ScratchFolder scratch_;
+  FakePlatform fake_;
+};
+
+// The records (UTF-8) of a set-up run on a fresh 64-bit Windows 10: both files copied, the
+// package staged.
+const std::vector<std::string>& FreshSetupRunUtf8();

@@ -44,25 +44,34 @@ TEST_P(DetectWindowsReleaseTest, ClassifiesByTheNewestThresholdReached) {
 
   EXPECT_EQ(DetectWindowsRelease(), c.expected);
   EXPECT_TRUE(fake.versionRecordWasZeroed);
-  // One query per threshold tried, newest first; the entry point is never looked up again.
-  const std::size_t tried = c.expected == 6 ? 6 : static_cast<std::size_t>(6 - c.expected);
+  // One query per threshold tried, newest first (Windows 10's code is 5, XP's 0); the entry
+  // point is never looked up again.
+  const int code = static_cast<int>(c.expected);
+  const std::size_t tried =
+      c.expected == WindowsRelease::kUnknown ? 6 : static_cast<std::size_t>(6 - code);
   EXPECT_EQ(fake.calls, std::vector<std::string>(tried, "RtlGetVersion size=284"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, DetectWindowsReleaseTest,
     ::testing::Values(
-        VersionCase{"Win10", 10, 0, 0, 19045, 0, 5},
-        VersionCase{"Win10EarlyBuild", 10, 0, 0, 10240, 0, 5},
-        VersionCase{"Win11Numbering", 11, 0, 0, 1, 0, 5},
-        VersionCase{"Hypothetical6_4", 6, 4, 0, 1, 0, 4}, VersionCase{"Win81", 6, 3, 0, 9600, 0, 4},
-        VersionCase{"Win8", 6, 2, 0, 9200, 0, 3}, VersionCase{"Win7", 6, 1, 0, 7600, 0, 2},
-        VersionCase{"Win7Sp1", 6, 1, 1, 7601, 0, 2}, VersionCase{"Vista", 6, 0, 0, 6000, 0, 1},
-        VersionCase{"VistaSp2", 6, 0, 2, 6002, 0, 1},
-        VersionCase{"Xp64Or2003", 5, 2, 2, 3790, 0, 0}, VersionCase{"Xp", 5, 1, 0, 2600, 0, 0},
-        VersionCase{"XpSp3", 5, 1, 3, 2600, 0, 0}, VersionCase{"Win2000", 5, 0, 4, 2195, 0, 6},
-        VersionCase{"Win2000NoServicePack", 5, 0, 0, 2195, 0, 6},
-        VersionCase{"QueryFails", 10, 0, 0, 19045, static_cast<std::int32_t>(0xC0000001), 6}),
+        VersionCase{"Win10", 10, 0, 0, 19045, 0, WindowsRelease::kWindows10},
+        VersionCase{"Win10EarlyBuild", 10, 0, 0, 10240, 0, WindowsRelease::kWindows10},
+        VersionCase{"Win11Numbering", 11, 0, 0, 1, 0, WindowsRelease::kWindows10},
+        VersionCase{"Hypothetical6_4", 6, 4, 0, 1, 0, WindowsRelease::kWindows81},
+        VersionCase{"Win81", 6, 3, 0, 9600, 0, WindowsRelease::kWindows81},
+        VersionCase{"Win8", 6, 2, 0, 9200, 0, WindowsRelease::kWindows8},
+        VersionCase{"Win7", 6, 1, 0, 7600, 0, WindowsRelease::kWindows7},
+        VersionCase{"Win7Sp1", 6, 1, 1, 7601, 0, WindowsRelease::kWindows7},
+        VersionCase{"Vista", 6, 0, 0, 6000, 0, WindowsRelease::kVista},
+        VersionCase{"VistaSp2", 6, 0, 2, 6002, 0, WindowsRelease::kVista},
+        VersionCase{"Xp64Or2003", 5, 2, 2, 3790, 0, WindowsRelease::kXp},
+        VersionCase{"Xp", 5, 1, 0, 2600, 0, WindowsRelease::kXp},
+        VersionCase{"XpSp3", 5, 1, 3, 2600, 0, WindowsRelease::kXp},
+        VersionCase{"Win2000", 5, 0, 4, 2195, 0, WindowsRelease::kUnknown},
+        VersionCase{"Win2000NoServicePack", 5, 0, 0, 2195, 0, WindowsRelease::kUnknown},
+        VersionCase{"QueryFails", 10, 0, 0, 19045, static_cast<std::int32_t>(0xC0000001),
+                    WindowsRelease::kUnknown}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(IsWindowsVersionAtLeastTest, ComparesMajorMinorThenServicePack) {
