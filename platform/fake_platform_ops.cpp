@@ -27,8 +27,8 @@ bool Record(const std::string& line) {
 constexpr std::uint32_t kFailureError = kErrorAccessDenied;
 
 template <typename T>
-T Fail(T answer) {
-  g_fake->lastError = kFailureError;
+T Fail(T answer, std::uint32_t error = kFailureError) {
+  g_fake->lastError = error;
   return answer;
 }
 
@@ -48,9 +48,11 @@ std::string ModuleName(ModuleHandle module) {
 
 std::uint32_t FakeGetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t capacity) {
   if (Record("GetModuleFileNameA " + ModuleName(module) +
-             " capacity=" + std::to_string(capacity)) ||
-      g_fake->moduleFileNameFails) {
-    return 0;
+             " capacity=" + std::to_string(capacity))) {
+    return Fail(0u);
+  }
+  if (g_fake->moduleFileNameError != 0) {
+    return Fail(0u, g_fake->moduleFileNameError);
   }
   const std::size_t length = g_fake->modulePath.size();
   if (length < capacity) {
@@ -90,19 +92,17 @@ int FakeCopyFileA(const char* source, const char* destination, int failIfExists)
   if (g_fake->copyModelsFiles) {
     return CopyRealFile(source, destination, failIfExists);
   }
-  if (!g_fake->copyAnswers.empty()) {
-    const int answer = g_fake->copyAnswers.front();
-    g_fake->copyAnswers.pop_front();
-    return answer;
-  }
-  return g_fake->copyAnswer;
+  return g_fake->copyError != 0 ? Fail(0, g_fake->copyError) : 1;
 }
 
 int FakeWow64EnableWow64FsRedirection(int enable) {
   if (Record("Wow64EnableWow64FsRedirection " + std::to_string(enable))) {
     return Fail(0);
   }
-  return enable != 0 ? 1 : g_fake->redirectionOffAnswer;
+  if (enable == 0 && g_fake->redirectionOffError != 0) {
+    return Fail(0, g_fake->redirectionOffError);
+  }
+  return 1;
 }
 
 ModuleHandle FakeGetModuleHandleW(const wchar_t* name) {
@@ -179,7 +179,7 @@ int FakeSetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, std::
              " component=" + (destinationNameComponent == nullptr ? "null" : "requested"))) {
     return Fail(0);
   }
-  const bool staged = g_fake->setupCopyAnswer != 0;
+  const bool staged = g_fake->setupCopyError == 0;
   if (staged || g_fake->setupCopyError == 80) {
     const std::string full = "C:\\Windows\\INF\\" + g_fake->stagedInfName;
     std::snprintf(destinationName, destinationNameSize, "%s", full.c_str());
@@ -187,8 +187,8 @@ int FakeSetupCopyOEMInfA(const char* sourceInf, const char* mediaLocation, std::
       *destinationNameComponent = destinationName + (full.size() - g_fake->stagedInfName.size());
     }
   }
-  g_fake->lastError = staged ? 0 : g_fake->setupCopyError;
-  return g_fake->setupCopyAnswer;
+  g_fake->lastError = g_fake->setupCopyError;
+  return staged ? 1 : 0;
 }
 
 std::uint32_t FakeGetLastError() {
@@ -256,9 +256,6 @@ int FakeReplaceFileA(const char* replaced, const char* replacement, const char* 
 int FakeDirectoryExists(const char* path) {
   if (Record(std::string("DirectoryExists ") + path)) {
     return Fail(0);
-  }
-  if (g_fake->directoryExistsAnswer) {
-    return *g_fake->directoryExistsAnswer;
   }
   struct stat status;
   return lstat(path, &status) == 0 && S_ISDIR(status.st_mode) ? 1 : 0;
@@ -359,17 +356,19 @@ SystemHandle FakeCreateMutexA(const char* name, SecurityDescriptor security) {
   if (Record(std::string("CreateMutexA ") + name + " security=" + SecurityName(security))) {
     return Fail<SystemHandle>(nullptr);
   }
-  if (g_fake->mutexCreateFails) {
-    g_fake->lastError = g_fake->mutexCreateError;
-    return nullptr;
+  if (g_fake->mutexCreateError != 0) {
+    return Fail<SystemHandle>(nullptr, g_fake->mutexCreateError);
   }
   ++g_fake->openHandles;
   return &g_mutex;
 }
 
 SystemHandle FakeOpenMutexA(std::uint32_t access, const char* name) {
-  if (Record("OpenMutexA " + Hex(access) + " " + name) || g_fake->mutexOpenFails) {
+  if (Record("OpenMutexA " + Hex(access) + " " + name)) {
     return Fail<SystemHandle>(nullptr);
+  }
+  if (g_fake->mutexOpenError != 0) {
+    return Fail<SystemHandle>(nullptr, g_fake->mutexOpenError);
   }
   ++g_fake->openHandles;
   return &g_mutex;
@@ -401,8 +400,11 @@ int FakeCloseHandle(SystemHandle handle) {
 }
 
 SecurityDescriptor FakeSecurityDescriptorFromSddl(const char* sddl) {
-  if (Record(std::string("SecurityDescriptorFromSddl ") + sddl) || g_fake->sddlRefused) {
+  if (Record(std::string("SecurityDescriptorFromSddl ") + sddl)) {
     return Fail<SecurityDescriptor>(nullptr);
+  }
+  if (g_fake->sddlError != 0) {
+    return Fail<SecurityDescriptor>(nullptr, g_fake->sddlError);
   }
   g_securityText = sddl;
   ++g_fake->openHandles;
@@ -422,8 +424,11 @@ int FakePrivateNamespacesAvailable() {
 }
 
 SystemHandle FakeCreateBoundaryDescriptorA(const char* name) {
-  if (Record(std::string("CreateBoundaryDescriptorA ") + name) || g_fake->boundaryFails) {
+  if (Record(std::string("CreateBoundaryDescriptorA ") + name)) {
     return Fail<SystemHandle>(nullptr);
+  }
+  if (g_fake->boundaryError != 0) {
+    return Fail<SystemHandle>(nullptr, g_fake->boundaryError);
   }
   ++g_fake->openHandles;
   return &g_boundary;
@@ -623,8 +628,11 @@ int FakeReadInfSectionLines(const char* infPath, const char* section, std::vecto
 }
 
 int FakeListPresentDevices(std::vector<PresentDeviceFacts>* devices) {
-  if (Record("ListPresentDevices") || g_fake->devicesCannotBeListed) {
+  if (Record("ListPresentDevices")) {
     return Fail(0);
+  }
+  if (g_fake->devicesListError != 0) {
+    return Fail(0, g_fake->devicesListError);
   }
   *devices = g_fake->devices;
   return 1;
@@ -651,9 +659,8 @@ int FakeRunProcess(const char* application, const char* commandLine, const char*
              currentDirectory)) {
     return Fail(0);
   }
-  if (g_fake->processStartError) {
-    g_fake->lastError = *g_fake->processStartError;
-    return 0;
+  if (g_fake->processStartError != 0) {
+    return Fail(0, g_fake->processStartError);
   }
   *exitCode = g_fake->processExitCode;
   return 1;
@@ -725,7 +732,7 @@ int FakeAddTrustedPublisher(const std::vector<unsigned char>& certificate) {
   if (Record("AddTrustedPublisher " + Bytes(certificate))) {
     return Fail(0);
   }
-  return g_fake->addTrustedPublisherAnswer;
+  return g_fake->addTrustedPublisherError != 0 ? Fail(0, g_fake->addTrustedPublisherError) : 1;
 }
 
 const PlatformOps kFakeOps = {

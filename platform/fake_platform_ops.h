@@ -12,9 +12,20 @@
 
 // Scripted answers for the host build. Every call is recorded as one readable line, e.g.
 // "CopyFileA C:\a -> C:\b fail-if-exists=1", so a test can assert the exact sequence.
+//
+// A test scripts the answers one way, whatever the call:
+// - A call that can fail has an error field (`copyError`): 0, the default, lets it succeed;
+//   any other number makes it fail and leave that number as the last error. A call asked more
+//   than once in a run takes a queue of them (`namespaceCreateErrors`), used first, in order.
+// - What a call answers besides success (a path, a version, a wait result, a yes or no) is a
+//   field of its own; answers that depend on an argument are maps keyed by that argument.
+// - What this Windows lacks is a `has...` field set to false.
+// - `failCall` fails the call with that number, whatever it is, as Windows would fail it;
+//   `on...` hooks run test code inside a call.
+// By default the fake is a 64-bit Windows 10 on which everything succeeds.
 struct FakePlatform {
   std::string modulePath = "C:\\Tools\\QZ\\QZ_DriverSetup.exe";
-  bool moduleFileNameFails = false;
+  std::uint32_t moduleFileNameError = 0;
 
   bool hasRtlGetVersion = true;
   std::int32_t rtlGetVersionStatus = 0;
@@ -27,14 +38,12 @@ struct FakePlatform {
   std::uint16_t nativeArchitecture = 9;
   std::uint16_t processArchitecture = 0;
 
-  // Answers of CopyFileA in call order; `copyAnswer` once they run out.
-  std::deque<int> copyAnswers;
-  int copyAnswer = 1;
+  std::uint32_t copyError = 0;
   // CopyFileA copies the real files instead of answering from the script.
   bool copyModelsFiles = false;
-  int redirectionOffAnswer = 1;
+  std::uint32_t redirectionOffError = 0;
 
-  int setupCopyAnswer = 1;
+  // 80 (already there) still names the staged INF, as Windows does.
   std::uint32_t setupCopyError = 0;
   bool setupCopySetsComponent = true;
   std::string stagedInfName = "oem7.inf";
@@ -49,17 +58,13 @@ struct FakePlatform {
   ReplaceEffect replaceEffect = ReplaceEffect::kReplaces;
   // The last error a failed ReplaceFileA leaves.
   std::uint32_t replaceError = 0;
-  // Asks the real file system unless scripted.
-  std::optional<int> directoryExistsAnswer;
 
-  bool mutexCreateFails = false;
-  // The last error of a refused CreateMutexA.
   std::uint32_t mutexCreateError = 0;
-  bool mutexOpenFails = false;
+  std::uint32_t mutexOpenError = 0;
   std::uint32_t waitAnswer = kWaitObject0;
   bool hasPrivateNamespaces = true;
-  bool sddlRefused = false;
-  bool boundaryFails = false;
+  std::uint32_t sddlError = 0;
+  std::uint32_t boundaryError = 0;
   // Answers of CreatePrivateNamespaceA and OpenPrivateNamespaceA in call order, as the last
   // error of a failure (0: the call succeeds); success once they run out.
   std::deque<std::uint32_t> namespaceCreateErrors;
@@ -90,12 +95,12 @@ struct FakePlatform {
   std::map<std::string, Uninstall> uninstalls;
   CatalogFacts catalog;
   int trustedPublisherHasAnswer = 0;
-  int addTrustedPublisherAnswer = 1;
+  std::uint32_t addTrustedPublisherError = 0;
 
   // Sections of the package INF as the Setup API's parser reads them.
   std::map<std::string, std::vector<InfLine>> infSections;
   std::vector<PresentDeviceFacts> devices;
-  bool devicesCannotBeListed = false;
+  std::uint32_t devicesListError = 0;
   struct DriverUpdate {
     int answer;
     std::uint32_t error;
@@ -103,9 +108,9 @@ struct FakePlatform {
   };
   // What UpdateDriverForPlugAndPlayDevicesA answers by hardware ID; success by default.
   std::map<std::string, DriverUpdate> driverUpdates;
-  // RunProcess: the process's exit code, or the last error when it cannot be started.
+  // RunProcess: the exit code of the process it started.
   std::uint32_t processExitCode = 0;
-  std::optional<std::uint32_t> processStartError;
+  std::uint32_t processStartError = 0;
 
   std::uint32_t processId = 4242;
   // Attribute bits of real files by path; a file with no entry has only the archive bit,

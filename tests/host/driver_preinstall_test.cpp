@@ -14,8 +14,7 @@ const std::string kCall = std::string("SetupCopyOEMInfA ") + kSource +
 
 struct PreinstallCase {
   const char* name;
-  int answer;
-  std::uint32_t error;
+  std::uint32_t error;  // of the staging; 0: staged
   bool setsComponent;
   int result;
   std::string stagedName;
@@ -28,7 +27,6 @@ class PreinstallDriverPackageTest : public ::testing::TestWithParam<PreinstallCa
 TEST_P(PreinstallDriverPackageTest, ReportsTheOutcomeAndNamesTheStagedFile) {
   const PreinstallCase& c = GetParam();
   FakePlatform fake;
-  fake.setupCopyAnswer = c.answer;
   fake.setupCopyError = c.error;
   fake.setupCopySetsComponent = c.setsComponent;
   fake.stagedInfName = "oem12.inf";
@@ -51,7 +49,6 @@ const std::string kCallFailed = "FAIL: 驱动预安装函数运行失败：";
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, PreinstallDriverPackageTest,
     ::testing::Values(PreinstallCase{"Staged",
-                                     1,
                                      0,
                                      true,
                                      1,
@@ -59,7 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      {kCall},
                                      {kCalling, "SUCC: 驱动预安装函数运行成功。\n"}},
                       PreinstallCase{"AlreadyInTheStore",
-                                     0,
                                      80,
                                      true,
                                      1,
@@ -67,7 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      {kCall, "GetLastError"},
                                      {kCalling, kCallFailed, "FAIL: 驱动已经存在。 \n"}},
                       PreinstallCase{"OtherError",
-                                     0,
                                      2,
                                      true,
                                      0,
@@ -75,7 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      {kCall, "GetLastError"},
                                      {kCalling, kCallFailed, "FAIL: 预安装失败 \n"}},
                       PreinstallCase{"StagedWithoutComponent",
-                                     1,
                                      0,
                                      false,
                                      1,
@@ -83,7 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      {kCall},
                                      {kCalling, "SUCC: 驱动预安装函数运行成功。\n"}},
                       PreinstallCase{"AlreadyInTheStoreWithoutComponent",
-                                     0,
                                      80,
                                      false,
                                      1,

@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(InstallPathsTest, NoAnswerForTheModulePathBuildsNothing) {
   FakePlatform fake;
-  fake.moduleFileNameFails = true;
+  fake.moduleFileNameError = kErrorAccessDenied;
   UseFakePlatform(fake);
   InstallPaths paths;
   EXPECT_FALSE(BuildInstallPaths(paths));

@@ -158,7 +158,7 @@ TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecord
   if (c.helperBytes) WriteBytes(scratch.path() / kHelper, *c.helperBytes);
   fake_.nativeArchitecture = 9;
   fake_.devices = {kNoDriver};
-  fake_.processStartError = c.startError;
+  fake_.processStartError = c.startError.value_or(0);
   fake_.processExitCode = c.exitCode;
   RecordingLog log;
 
@@ -223,8 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The step belongs to a successful staging, already-staged included, before the summary.
 struct StagingCase {
   const char* name;
-  int answer;
-  std::uint32_t error;
+  std::uint32_t error;  // of the staging; 0: staged
   bool deviceStep;
 };
 
@@ -236,7 +235,6 @@ TEST_P(DeviceStepInRunTest, FollowsOnlyASuccessfulStaging) {
   FakePlatform fake;
   fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
   fake.nativeArchitecture = 0;
-  fake.setupCopyAnswer = GetParam().answer;
   fake.setupCopyError = GetParam().error;
   fake.infSections["Manufacturer"] = {{"QZ", "QZ", "NTx86"}};
   fake.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
@@ -260,9 +258,9 @@ TEST_P(DeviceStepInRunTest, FollowsOnlyASuccessfulStaging) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Staging, DeviceStepInRunTest,
-                         ::testing::Values(StagingCase{"Staged", 1, 0, true},
-                                           StagingCase{"AlreadyStaged", 0, 80, true},
-                                           StagingCase{"StagingFailed", 0, 2, false}),
+                         ::testing::Values(StagingCase{"Staged", 0, true},
+                                           StagingCase{"AlreadyStaged", 80, true},
+                                           StagingCase{"StagingFailed", 2, false}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethi
   if (!c.catalogName.empty()) fake.infVersion["CatalogFile"] = c.catalogName;
   fake.catalog = c.facts;
   fake.trustedPublisherHasAnswer = c.storeHas;
-  fake.addTrustedPublisherAnswer = c.storeAdds;
+  fake.addTrustedPublisherError = c.storeAdds != 0 ? 0 : kErrorAccessDenied;
   UseFakePlatform(fake);
   RecordingLog log;
 

@@ -30,8 +30,7 @@ TEST_F(RunDriverSetupTest, SystemThatHasEverythingWritesTheFourteenRecords) {
   WriteBytes(scratch_.path() / kSystemInf,
              Utf16Bytes(u"[FakeModemCopyFileSection]\r\n;usbser.sys\r\n"));
   WriteBytes(scratch_.path() / kSystemDriver, "system's own");
-  fake_.copyAnswer = 0;
-  fake_.setupCopyAnswer = 0;
+  fake_.copyError = kErrorFileExists;
   fake_.setupCopyError = 80;
 
   for (int start = 1; start <= 2; ++start) {
@@ -80,8 +79,7 @@ TEST_F(RunDriverSetupTest, PublisherTrustedJustBeforeStaging) {
 TEST_F(RunDriverSetupTest, NoDriverFilesStillReportsEverythingAndClosesTheLog) {
   fake_.majorVersion = 6;
   fake_.minorVersion = 1;
-  fake_.copyAnswer = 0;
-  fake_.setupCopyAnswer = 0;
+  fake_.copyError = kErrorFileExists;
   fake_.setupCopyError = 2;
   EXPECT_EQ(DriverSetupMain(), 0);
   EXPECT_EQ(LoggedMessages(),

@@ -152,10 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {}},
         // The namespace was had but not the mutex in it: the namespace is let go at once.
         LockCase{"MutexInNamespaceCannotBeHad",
-                 [](FakePlatform& f) {
-                   f.mutexCreateFails = true;
-                   f.mutexCreateError = 1450;
-                 },
+                 [](FakePlatform& f) { f.mutexCreateError = 1450; },
                  false,
                  Join({kNamespaceStart,
                        {kCreateNamespace, "DeleteBoundaryDescriptor boundary",
@@ -165,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Without its descriptor the namespace and the mutex get the account's default one.
         LockCase{
             "DescriptorRefused",
-            [](FakePlatform& f) { f.sddlRefused = true; },
+            [](FakePlatform& f) { f.sddlError = kErrorAccessDenied; },
             true,
             {"PrivateNamespacesAvailable", "SecurityDescriptorFromSddl " + kSddl,
              "CreateBoundaryDescriptorA QZ_DriverSetup_Boundary",
@@ -175,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
              "CreateMutexA " + kPrivateName + " security=default", "WaitForSingleObject mutex"},
             kReleaseInNamespace},
         LockCase{"BoundaryFails",
-                 [](FakePlatform& f) { f.boundaryFails = true; },
+                 [](FakePlatform& f) { f.boundaryError = kErrorAccessDenied; },
                  false,
                  {"PrivateNamespacesAvailable", "SecurityDescriptorFromSddl " + kSddl,
                   "CreateBoundaryDescriptorA QZ_DriverSetup_Boundary",
@@ -200,7 +197,6 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"GlobalMutexOfAnotherAccount",
                  [](FakePlatform& f) {
                    f.hasPrivateNamespaces = false;
-                   f.mutexCreateFails = true;
                    f.mutexCreateError = kErrorAccessDenied;
                  },
                  true,
@@ -211,9 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"GlobalMutexCannotBeOpened",
                  [](FakePlatform& f) {
                    f.hasPrivateNamespaces = false;
-                   f.mutexCreateFails = true;
                    f.mutexCreateError = kErrorAccessDenied;
-                   f.mutexOpenFails = true;
+                   f.mutexOpenError = kErrorAccessDenied;
                  },
                  false,
                  Join({kGlobalMutex, {"GetLastError", "OpenMutexA 0x100000 " + kGlobalName}}),
@@ -221,7 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"GlobalMutexCannotBeCreated",
                  [](FakePlatform& f) {
                    f.hasPrivateNamespaces = false;
-                   f.mutexCreateFails = true;
                    f.mutexCreateError = 1450;
                  },
                  false,

@@ -86,7 +86,7 @@ TEST_P(DeploySystemFilesTest, MakesExactlyTheCallsAndRecordsOfItsRow) {
   FakePlatform fake;
   fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
   fake.nativeArchitecture = c.architecture;
-  fake.copyAnswer = c.copiesSucceed ? 1 : 0;
+  fake.copyError = c.copiesSucceed ? 0 : kErrorFileExists;
   UseFakePlatform(fake);
   InstallPaths paths;
   ASSERT_TRUE(BuildInstallPaths(paths));
@@ -286,7 +286,7 @@ TEST_P(RedirectionRefusedTest, SkipsTheDriverCopiesAndNeverSwitchesBack) {
   const RefusalCase& c = GetParam();
   FakePlatform fake;
   fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
-  fake.redirectionOffAnswer = 0;
+  fake.redirectionOffError = kErrorAccessDenied;
   UseFakePlatform(fake);
   InstallPaths paths;
   ASSERT_TRUE(BuildInstallPaths(paths));
@@ -367,7 +367,7 @@ TEST_P(FailedDriverCopyTest, SaysPresentOnlyWhenTheDestinationIsThere) {
   if (c.destinationExists) WriteBytes(scratch.path() / kSys32, "system's own");
   FakePlatform fake;
   fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
-  fake.copyAnswer = 0;
+  fake.copyError = kErrorFileExists;
   UseFakePlatform(fake);
   InstallPaths paths;
   ASSERT_TRUE(BuildInstallPaths(paths));
