@@ -21,7 +21,9 @@ set_tests_properties(e2e.teardown PROPERTIES FIXTURES_CLEANUP wine_prefixes TIME
 
 execute_process(COMMAND ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} list
                 OUTPUT_VARIABLE QZ_E2E_CASES COMMAND_ERROR_IS_FATAL ANY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QZ_E2E_SCRIPT})
+file(GLOB QZ_E2E_CASE_MODULES ${PROJECT_SOURCE_DIR}/tests/e2e/cases/*.py)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QZ_E2E_SCRIPT}
+                                                              ${QZ_E2E_CASE_MODULES})
 string(REPLACE "\n" ";" QZ_E2E_CASES "${QZ_E2E_CASES}")
 foreach(entry IN LISTS QZ_E2E_CASES)
   if(entry STREQUAL "")

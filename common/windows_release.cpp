@@ -1,7 +1,5 @@
 #include "common/windows_release.h"
 
-#include <cstring>
-
 namespace {
 
 // RtlGetVersion rather than GetVersionEx: it is not subject to the compatibility shims that
@@ -21,8 +19,7 @@ RtlGetVersionFn CachedRtlGetVersion() {
 bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
                              std::uint16_t servicePackMajor) {
   const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
-  OsVersionInfoEx version;
-  std::memset(&version, 0, sizeof version);
+  OsVersionInfoEx version{};
   version.dwOSVersionInfoSize = sizeof version;
   if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
     return false;

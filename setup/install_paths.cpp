@@ -6,7 +6,7 @@
 #include "setup/present_devices.h"
 
 bool BuildInstallPaths(InstallPaths& paths) {
-  std::memset(&paths, 0, sizeof paths);
+  paths = InstallPaths{};
   char folder[kPathCapacity];
   if (!ProgramFolder(folder)) {
     return false;

@@ -1,7 +1,5 @@
 #include "setup/run_driver_setup.h"
 
-#include <cstring>
-
 #include "common/windows_release.h"
 #include "log/install_log.h"
 #include "log/messages.h"
@@ -27,8 +25,7 @@ int RunDriverSetup() {
   const WindowsRelease release = DetectWindowsRelease();
   DeploySystemFiles(release, paths);
 
-  char stagedInfName[kPathCapacity];
-  std::memset(stagedInfName, 0, sizeof stagedInfName);
+  char stagedInfName[kPathCapacity] = {};
   LogInfo(*log, kMsgSeparator);
   LogInfo(*log, kMsgInstallingDriver);
   AvoidUnseenPrompts();
