@@ -1,7 +1,6 @@
 #include "setup/present_devices.h"
 
 #include <gtest/gtest.h>
-#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <optional>
@@ -227,27 +226,21 @@ struct StagingCase {
   bool deviceStep;
 };
 
-class DeviceStepInRunTest : public ::testing::TestWithParam<StagingCase> {};
+class DeviceStepInRunTest : public WholeRunTest,
+                            public ::testing::WithParamInterface<StagingCase> {};
 
 TEST_P(DeviceStepInRunTest, FollowsOnlyASuccessfulStaging) {
-  ScratchFolder scratch;
-  fs::create_directory(scratch.path() / "C:\\QZ\\logs");
-  FakePlatform fake;
-  fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
-  fake.nativeArchitecture = 0;
-  fake.setupCopyError = GetParam().error;
-  fake.infSections["Manufacturer"] = {{"QZ", "QZ", "NTx86"}};
-  fake.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
-  fake.devices = {kNoDriver};
-  UseFakePlatform(fake);
+  fake_.nativeArchitecture = 0;
+  fake_.setupCopyError = GetParam().error;
+  fake_.infSections["Manufacturer"] = {{"QZ", "QZ", "NTx86"}};
+  fake_.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
+  fake_.devices = {kNoDriver};
 
   EXPECT_EQ(DriverSetupMain(), 0);
-  spdlog::drop_all();
 
-  const bool listed = std::count(fake.calls.begin(), fake.calls.end(), "ListPresentDevices") == 1;
+  const bool listed = std::count(fake_.calls.begin(), fake_.calls.end(), "ListPresentDevices") == 1;
   EXPECT_EQ(listed, GetParam().deviceStep);
-  const Lines messages =
-      LogMessages(ReadBytes(scratch.path() / "C:\\QZ\\logs\\QZ_Orvo_Driver_Log.txt"));
+  const Lines messages = LoggedMessages();
   const auto at = std::find(messages.begin(), messages.end(), Gbk(kInstalled));
   if (GetParam().deviceStep) {
     ASSERT_NE(at, messages.end());
