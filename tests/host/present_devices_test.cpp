@@ -12,7 +12,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-namespace fs = std::filesystem;
 
 const char kPackageInf[] = "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf";
 const char kHelper[] = "C:\\QZ\\QZ_DeviceInstall64.exe";
