@@ -28,6 +28,9 @@ import check_driver_package as package  # noqa: E402
 # Every code derived here lives in this namespace, so no other product's can collide with ours.
 NAMESPACE = uuid.UUID("6F0B7C52-3C1E-4B8A-9A57-2D4E1A6C9B30")
 FILETIME_EPOCH_OFFSET = 11644473600  # seconds from 1601-01-01 to 1970-01-01
+# The exit code for a package that cannot be made from this driver package (the release goes on
+# without it).
+SKIPPED = 3
 
 
 def code(*parts):
@@ -87,18 +90,6 @@ def files_fragment(bundle, tree):
     lines += ['      <ComponentRef Id=%s />' % quoteattr(c) for c in components]
     lines += ["    </ComponentGroup>", "  </Fragment>", "</Wix>", ""]
     return "\n".join(lines)
-
-
-def codepage_for(text):
-    """Windows Installer keeps its strings in one ANSI code page: Western for an ASCII publisher,
-    Simplified Chinese (GBK, as the log) for a Chinese one."""
-    for codepage, codec in (("1252", "ascii"), ("936", "gbk")):
-        try:
-            text.encode(codec)
-            return codepage
-        except UnicodeEncodeError:
-            pass
-    return None
 
 
 def content_digest(bundle, tree, extra):
@@ -200,16 +191,19 @@ def main():
     epoch = int(args.epoch)
     output = Path(args.output)
     inf = package.find(bundle / "Drivers", package.PACKAGE_INF)
-    publisher = package.version_value(inf, "Provider") if inf is not None else ""
+    # The machines it goes to read an ANSI INF as GBK, the code page the log is written in.
+    publisher = package.version_value(inf, "Provider", ansi="gbk") if inf is not None else ""
     if not publisher:
         print("error: the package's %s has no [Version] Provider to name the publisher"
               % package.PACKAGE_INF, file=sys.stderr)
         return 1
-    codepage = codepage_for(publisher)
-    if codepage is None:
-        print("error: the Provider %r is neither ASCII nor GBK text, which an installer package "
-              "cannot carry" % publisher, file=sys.stderr)
-        return 1
+    # wixl 0.101 drops any text outside ASCII from the package, so a Provider such as "青州科技"
+    # would leave Add/Remove Programs without a publisher: no package rather than a wrong one.
+    if not publisher.isascii():
+        print("warning: no installer package: the package's Provider %r is not ASCII text, which "
+              "wixl cannot write into one; the zip is made as before" % publisher,
+              file=sys.stderr)
+        return SKIPPED
     if not re.fullmatch(r"\d+\.\d+\.\d+(\.\d+)?", args.version):
         print("error: %r is not a version an installer package can carry" % args.version,
               file=sys.stderr)
@@ -222,7 +216,7 @@ def main():
     # is a package of its own.
     product = code("product", args.version)
     values = {"PRODUCT_CODE": product, "VERSION": args.version, "PUBLISHER": publisher,
-              "CODEPAGE": codepage, "LOGS_COMPONENT": code("component", "logs/"),
+              "LOGS_COMPONENT": code("component", "logs/"),
               "INSTALL_CHECK_DLL": check_dll.name}
     text = template
     for key, value in values.items():

@@ -128,12 +128,14 @@ def find(folder, relative):
     return here
 
 
-def inf_text(data):
+def inf_text(data, ansi="cp1252"):
+    """The INF's text; an INF without a byte-order mark is read in the ANSI code page `ansi`, as
+    Windows reads it in the machine's."""
     for bom, encoding in ((codecs.BOM_UTF16_LE, "utf-16-le"), (codecs.BOM_UTF16_BE, "utf-16-be"),
                           (codecs.BOM_UTF8, "utf-8")):
         if data.startswith(bom):
             return data[len(bom):].decode(encoding, "replace")
-    return data.decode("cp1252", "replace")
+    return data.decode(ansi, "replace")
 
 
 def sections(text):
@@ -151,9 +153,9 @@ def sections(text):
     return result
 
 
-def version_entries(inf_path):
+def version_entries(inf_path, ansi="cp1252"):
     """[(key, value)] of the INF's [Version] section, %strkey% resolved from its [Strings]."""
-    parsed = sections(inf_text(inf_path.read_bytes()))
+    parsed = sections(inf_text(inf_path.read_bytes(), ansi))
     strings = {}
     for name, entries in parsed.items():
         if name == "strings" or name.startswith("strings."):
@@ -166,9 +168,9 @@ def version_entries(inf_path):
     return [(key, resolve(value)) for key, value in parsed.get("version", [])]
 
 
-def version_value(inf_path, wanted):
+def version_value(inf_path, wanted, ansi="cp1252"):
     """The first field of [Version]'s `wanted` entry, resolved; "" when there is none."""
-    for key, value in version_entries(inf_path):
+    for key, value in version_entries(inf_path, ansi):
         if key.lower() == wanted.lower():
             return value.split(",")[0].strip().strip('"')
     return ""

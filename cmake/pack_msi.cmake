@@ -20,6 +20,10 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
             --template "${QZ_MSI_SOURCE}/msi/QZ_DriverSetup.wxs.in" --epoch "${epoch}"
             --output "${unsigned}"
     RESULT_VARIABLE result)
+  if(result EQUAL 3)
+    # A driver package the installer package cannot carry; the script said why.
+    continue()
+  endif()
   if(result EQUAL 0)
     execute_process(
       COMMAND "${CMAKE_COMMAND}" -DINPUT=${unsigned} -DOUTPUT=${QZ_MSI_OUTPUT}

@@ -239,14 +239,35 @@ def check_uninstalled(installer, msi):
           "the remover's run is not the log's last: %r" % runs_in(installer.log)[-1])
 
 
-def build_msi(source, bundle, version, install_check, output, epoch=315532800):
+def run_build_msi(source, bundle, version, install_check, output, epoch=315532800):
     completed = subprocess.run(
         ["/usr/bin/python3", str(Path(source) / "cmake" / "build_msi.py"), "--bundle", str(bundle),
          "--version", version, "--install-check", str(install_check), "--template",
          str(Path(source) / "msi" / "QZ_DriverSetup.wxs.in"), "--epoch", str(epoch), "--output",
          str(output)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
-    check(completed.returncode == 0, "build_msi.py failed:\n%s" % completed.stdout.decode())
+    return completed.returncode, completed.stdout.decode("utf-8", "replace")
+
+
+def build_msi(source, bundle, version, install_check, output, epoch=315532800):
+    code, output_text = run_build_msi(source, bundle, version, install_check, output, epoch)
+    check(code == 0, "build_msi.py failed:\n%s" % output_text)
     return output
+
+
+def check_publisher_outside_ascii(source, bundle, install_check, work):
+    """A Provider outside ASCII (here GBK, as an ANSI INF of a Chinese maker holds it) cannot be
+    written by wixl: no package, said as a warning, rather than one without its publisher."""
+    copy = Path(work) / "chinese_provider"
+    shutil.rmtree(copy, ignore_errors=True)
+    shutil.copytree(bundle, copy)
+    inf = copy / "Drivers" / "QZ_UsbToUartDriver.inf"
+    inf.write_bytes(re.sub(rb'(?m)^QZ\s*=\s*"QZ"', 'QZ="青州科技"'.encode("gbk"), inf.read_bytes()))
+    output = Path(work) / "chinese_provider.msi"
+    output.unlink(missing_ok=True)
+    code, text = run_build_msi(source, copy, "1.2.0", install_check, output)
+    check(code == 3 and "warning: no installer package" in text and "青州科技" in text,
+          "a Provider outside ASCII: exit code %d, said:\n%s" % (code, text))
+    check(not output.exists(), "a package was written without its publisher")
 
 
 def upgrade_and_remove(installer, source, bundle, release_msi, version, install_check):

@@ -586,6 +586,8 @@ def case_zip_normalised(args):
 def case_msi_tables(args):
     installer.check_tables(kept_release(args) / installer.msi_name(args.version),
                            kept_bundle(args), args.version, commit_epoch(args.source))
+    installer.check_publisher_outside_ascii(args.source, kept_bundle(args),
+                                            kept_release(args) / INSTALL_CHECK, args.work)
 
 
 def msi_installer(args, name, arch, version):
