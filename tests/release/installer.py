@@ -227,6 +227,24 @@ def check_installed(installer, bundle, version):
               "the entry's %s is %r: %r" % (name, got, values))
 
 
+def refused_uninstall(installer, msi):
+    """The remover without a log (exit 1) fails the uninstall: the product stays as it was."""
+    kept = installer.log.with_name("kept.txt")
+    installer.log.rename(kept)
+    installer.log.mkdir()
+    try:
+        code, text = installer.uninstall(msi)
+        check(code in ACTION_FAILED, "the remover without a log did not fail the uninstall: %d"
+              % code)
+        # Windows' rollback puts back the Add/Remove Programs entry too; Wine's does not.
+        check((installer.folder / "QZ_DriverRemove.exe").exists(), "the failed uninstall left "
+              "the programs half removed")
+        check(installer.staged() != [], "the failed uninstall took the package")
+    finally:
+        installer.log.rmdir()
+        kept.rename(installer.log)
+
+
 def check_uninstalled(installer, msi):
     code, text = installer.uninstall(msi)
     check(code == 0, "uninstall failed (%d):\n%s" % (code, text[-2000:]))

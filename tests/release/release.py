@@ -15,7 +15,8 @@ Cases, in the order their fixtures chain them:
   msi_tables        the installer package beside the zip: its files, actions and properties
   msi_win10_64      under Wine's msiexec on 64-bit Windows 10: an older release, the upgrade to
                     this one, a refused downgrade, uninstall
-  msi_win7_32       on 32-bit Windows 7: installs that must fail and roll back, install, uninstall
+  msi_win7_32       on 32-bit Windows 7: installs that must fail and roll back, install, an
+                    uninstall that must fail, uninstall
 """
 
 import argparse
@@ -614,6 +615,7 @@ def case_msi_win7_32(args):
     installer.check_installed(place, bundle, args.version)
     check(installer.ends_with(installer.runs_in(place.log)[-1], installer.SUMMARY_SUCCESS),
           "set-up's run under the installer did not succeed")
+    installer.refused_uninstall(place, msi)
     installer.check_uninstalled(place, msi)
 
 
