@@ -2,7 +2,8 @@
 # The main job: builds the bundle with the release workflow (the sample package, or the maker's
 # Drivers folder that build/release remembers), unpacks it into a throwaway 64-bit Windows 10
 # Wine prefix, runs the program from the unpacked folder, prints its log in UTF-8 and names the
-# zip. QZ_KEEP_PREFIX=1 keeps the Wine prefix (and says where it is) to look at afterwards.
+# zip and the installer package beside it. QZ_KEEP_PREFIX=1 keeps the Wine prefix (and says
+# where it is) to look at afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,3 +59,6 @@ PY
 echo "== logs/QZ_Orvo_Driver_Log.txt (GBK, shown as UTF-8)"
 iconv -f GBK -t UTF-8 "$(cat "$work/log_path")" | tr -d '\r'
 echo "== The bundle: $bundle"
+for package in build/release/QZ_DriverSetup-*.msi; do
+  if [ -e "$package" ]; then echo "== The installer package for fleets: $package"; fi
+done
