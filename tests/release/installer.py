@@ -107,6 +107,8 @@ def check_tables(msi, bundle, version, epoch):
 
     sequence = {row["Action"]: (int(row["Sequence"]), row.get("Condition", ""))
                 for row in table(msi, "InstallExecuteSequence")}
+    missing = [name for name in want if name not in sequence]
+    check(not missing, "custom actions never run: %r" % missing)
     order = lambda *names: [sequence[n][0] for n in names] == sorted(sequence[n][0] for n in names)
     check(order("InstallValidate", "RemoveExistingProducts", "InstallInitialize"),
           "an upgrade does not remove the older release first: %r" % sequence)
