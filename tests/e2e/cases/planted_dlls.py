@@ -27,7 +27,7 @@ def planted_dll(ctx, machine):
     if not built.exists():
         built.parent.mkdir(parents=True, exist_ok=True)
         subprocess.run(["%s-w64-mingw32-gcc" % machine, "-shared", "-O2", "-o", str(built),
-                        str(Path(__file__).resolve().parent / "planted_dll.c")],
+                        str(Path(__file__).resolve().parents[1] / "planted_dll.c")],
                        check=True, timeout=120)
     return built
 
