@@ -67,16 +67,9 @@ PublishedInf Describe(const std::string& path, const std::string& ours) {
   return inf;
 }
 
-// The staged copies of the package that IsThisPackage picks out of the system's INF folder.
-struct StagedCopies {
-  bool identified = false;  // the package INF could be read
-  bool searched = false;    // and the system's INF folder found
-  std::vector<std::string> paths;
-  std::vector<std::string> names;  // each one's file name there
-};
-
 // Counts only when the INF is gone from the folder afterwards, whatever the call answered.
-bool Remove(const std::string& path, const std::string& name) {
+bool Remove(const std::string& path) {
+  const std::string name = FileNameOf(path);
   Platform().SetupUninstallOEMInfA(name.c_str(), kSuoiForceDelete);
   const std::uint32_t error = Platform().GetLastError();
   if (Platform().GetFileAttributesA(path.c_str()) == kInvalidFileAttributes) {
@@ -88,6 +81,13 @@ bool Remove(const std::string& path, const std::string& name) {
               .c_str());
   return false;
 }
+
+// The staged copies of the package that IsThisPackage picks out of the system's INF folder.
+struct StagedCopies {
+  bool identified = false;  // the package INF could be read
+  bool searched = false;    // and the system's INF folder found
+  std::vector<std::string> paths;
+};
 
 StagedCopies FindStagedCopies(const char* packageInfPath) {
   StagedCopies copies;
@@ -103,10 +103,8 @@ StagedCopies FindStagedCopies(const char* packageInfPath) {
   }
   copies.searched = true;
   for (const std::string& path : Candidates(std::string(windows) + "\\inf\\")) {
-    const PublishedInf inf = Describe(path, ours);
-    if (IsThisPackage(inf, ourProvider)) {
+    if (IsThisPackage(Describe(path, ours), ourProvider)) {
       copies.paths.push_back(path);
-      copies.names.push_back(inf.name);
     }
   }
   return copies;
@@ -136,8 +134,8 @@ bool RemoveDriverPackages(const char* packageInfPath) {
     return false;
   }
   bool allRemoved = true;
-  for (std::size_t i = 0; i < copies.paths.size(); ++i) {
-    allRemoved = Remove(copies.paths[i], copies.names[i]) && allRemoved;
+  for (const std::string& path : copies.paths) {
+    allRemoved = Remove(path) && allRemoved;
   }
   if (copies.paths.empty()) {
     LogInfo(kMsgNoPackageFound);
