@@ -10,6 +10,9 @@ import time
 from pathlib import Path
 
 import wine_env
+from cases.common import CLOSING, NOT_STAGED, STAGED, runs_in
+from cases.remover import REMOVAL_DONE
+from checks import check
 
 DISPLAY_NAME = "QZ USB-to-UART Driver"
 UPGRADE_CODE = "{6F0B7C52-3C1E-4B8A-9A57-2D4E1A6C9B30}"
@@ -18,19 +21,10 @@ UPGRADE_CODE = "{6F0B7C52-3C1E-4B8A-9A57-2D4E1A6C9B30}"
 INSTALL_FAILED = 1603 & 0xFF
 ACTION_FAILED = (1603 & 0xFF, 1627 & 0xFF)
 OLDER_VERSION = "1.1.0"
-SUMMARY_SUCCESS = "SUCC: QZ_UsbToUartDriver 驱动预安装完成！\n"
-SUMMARY_FAILURE = "FAIL: QZ_UsbToUartDriver 驱动预安装失败！\n"
-REMOVAL_SUCCESS = "SUCC: QZ_UsbToUartDriver 驱动卸载完成！\n"
-OPENING = "INFO: 开启日志 >>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \n"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+# The summary records a run ends with, before the closing ones.
+SUMMARY_SUCCESS = STAGED[-1]
+SUMMARY_FAILURE = NOT_STAGED[-1]
+REMOVAL_SUCCESS = REMOVAL_DONE[-1]
 
 
 def msi_name(version):
@@ -197,18 +191,9 @@ class Installer:
         self.prefix.fresh_system()
 
 
-def runs_in(log):
-    """The log's runs, each the list of its messages (GBK bytes)."""
-    runs = []
-    for _, message in wine_env.log_records(log.read_bytes()):
-        if message == OPENING.encode("gbk"):
-            runs.append([])
-        runs[-1].append(message)
-    return runs
-
-
 def ends_with(run, last):
-    return run[-3:] == wine_env.gbk([last, "INFO: 关闭日志\n", "\n"])
+    """Whether a run of runs_in ends with `last` and the closing records."""
+    return [text for _, text in run[-3:]] == [last] + CLOSING
 
 
 def check_installed(installer, bundle, version):

@@ -34,7 +34,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
 import catalog  # noqa: E402
 import installer  # noqa: E402
-from installer import Failure, check  # noqa: E402
+from checks import Failure, check  # noqa: E402
 import pki  # noqa: E402
 import wine_env  # noqa: E402
 
