@@ -1,6 +1,8 @@
 # End-to-end runs of the real executable under Wine, in a 32-bit and a 64-bit prefix that the
 # test run creates once (a CTest fixture) and every case reuses. Cases sharing a prefix take
-# its lock: the Windows version they choose is a setting of the whole prefix.
+# its lock: the Windows version they choose is a setting of the whole prefix. Their time-outs
+# only stop a hung run: under full-system emulation (tests/e2e/windows_runner.py) a case takes
+# several times as long as natively.
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 find_program(QZ_WINEBOOT wineboot)
 if(NOT QZ_WINE OR NOT QZ_WINEBOOT)
@@ -15,7 +17,7 @@ set(QZ_E2E ${Python3_EXECUTABLE} ${QZ_E2E_SCRIPT} --exe $<TARGET_FILE:QZ_DriverS
            --work ${PROJECT_BINARY_DIR}/e2e)
 
 add_test(NAME e2e.setup COMMAND ${QZ_E2E} setup)
-set_tests_properties(e2e.setup PROPERTIES FIXTURES_SETUP wine_prefixes TIMEOUT 600)
+set_tests_properties(e2e.setup PROPERTIES FIXTURES_SETUP wine_prefixes TIMEOUT 1800)
 add_test(NAME e2e.teardown COMMAND ${QZ_E2E} teardown)
 set_tests_properties(e2e.teardown PROPERTIES FIXTURES_CLEANUP wine_prefixes TIMEOUT 120)
 
@@ -34,5 +36,5 @@ foreach(entry IN LISTS QZ_E2E_CASES)
   list(GET fields 1 prefix)
   add_test(NAME e2e.${name} COMMAND ${QZ_E2E} run ${name})
   set_tests_properties(e2e.${name} PROPERTIES FIXTURES_REQUIRED wine_prefixes
-                       RESOURCE_LOCK ${prefix} TIMEOUT 300)
+                       RESOURCE_LOCK ${prefix} TIMEOUT 1200)
 endforeach()

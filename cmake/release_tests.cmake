@@ -11,7 +11,7 @@ set_tests_properties(release.workflow PROPERTIES FIXTURES_SETUP release_bundle T
 
 add_test(NAME release.bundle_runs COMMAND ${QZ_RELEASE_TEST} bundle_runs)
 set_tests_properties(release.bundle_runs PROPERTIES FIXTURES_REQUIRED "release_bundle;wine_prefixes"
-                     RESOURCE_LOCK win64 TIMEOUT 300)
+                     RESOURCE_LOCK win64 TIMEOUT 1200)
 
 add_test(NAME release.reproducible COMMAND ${QZ_RELEASE_TEST} reproducible)
 set_tests_properties(release.reproducible PROPERTIES FIXTURES_REQUIRED release_bundle
@@ -19,7 +19,7 @@ set_tests_properties(release.reproducible PROPERTIES FIXTURES_REQUIRED release_b
 
 add_test(NAME release.signed_bundle COMMAND ${QZ_RELEASE_TEST} signed_bundle)
 set_tests_properties(release.signed_bundle PROPERTIES FIXTURES_REQUIRED "release_copy;wine_prefixes"
-                     RESOURCE_LOCK win64 TIMEOUT 900)
+                     RESOURCE_LOCK win64 TIMEOUT 1800)
 
 add_test(NAME release.broken_packages COMMAND ${QZ_RELEASE_TEST} broken_packages)
 set_tests_properties(release.broken_packages PROPERTIES TIMEOUT 900)
@@ -38,5 +38,5 @@ foreach(case IN ITEMS msi_win10_64:win64 msi_win7_32:win32)
   list(GET case 1 prefix)
   add_test(NAME release.${name} COMMAND ${QZ_RELEASE_TEST} ${name})
   set_tests_properties(release.${name} PROPERTIES FIXTURES_REQUIRED "release_bundle;wine_prefixes"
-                       RESOURCE_LOCK ${prefix} TIMEOUT 900)
+                       RESOURCE_LOCK ${prefix} TIMEOUT 2400)
 endforeach()

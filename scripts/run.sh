@@ -2,25 +2,29 @@
 # The main job: builds the bundle with the release workflow (the sample package, or the maker's
 # Drivers folder that build/release remembers), unpacks it into a throwaway 64-bit Windows 10
 # Wine prefix, runs the program from the unpacked folder, prints its log in UTF-8 and names the
-# zip and the installer package beside it. QZ_KEEP_PREFIX=1 keeps the Wine prefix (and says
-# where it is) to look at afterwards.
+# zip and the installer package beside it. Windows programs run natively through Wine, or in the
+# full-system guest where this machine runs no 32-bit x86 code (QZ_WINE_GUEST=1 forces it).
+# QZ_KEEP_PREFIX=1 keeps the Wine prefix (and says where it is) to look at afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-work=$(mktemp -d)
-cleanup() {
-  WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
-  if [ "${QZ_KEEP_PREFIX:-}" = 1 ] && [ -d "$work/prefix" ]; then
-    echo "== Kept the Wine prefix: WINEPREFIX=$work/prefix (the bundle is in its drive_c/QZ)"
-    find "$work" -mindepth 1 -maxdepth 1 ! -name prefix -exec rm -rf {} +
-  else
-    rm -rf "$work"
-  fi
+mkdir -p build
+work=$(mktemp -d "$PWD/build/run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+made() {
+  local list=""
+  for file in build/release/QZ_DriverSetup-*.zip build/release/QZ_DriverSetup-*.msi; do
+    if [ -e "$file" ]; then list="$list${list:+ and }$file"; fi
+  done
+  echo "${list:-nothing}"
 }
-trap cleanup EXIT
 
 echo "== Installing what is missing (Debian packages)"
-./scripts/install-deps.sh >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+if ! ./scripts/install-deps.sh >"$work/install.log" 2>&1; then
+  echo "   some packages could not be installed (build/run.*/install.log); going on with what is here"
+  cp "$work/install.log" build/install-deps.log
+fi
 
 package=$(sed -n 's/^QZ_DRIVER_PACKAGE_DIR:PATH=//p' build/release/CMakeCache.txt 2>/dev/null || true)
 if [ -n "$package" ]; then
@@ -37,27 +41,12 @@ fi
 grep -E "is (not )?signed|driver package .*: " "$work/build.log" | sort -u || true
 bundle=$(ls build/release/QZ_DriverSetup-*.zip)
 
-echo "== Making a throwaway 64-bit Wine prefix (Windows 10) and unpacking the bundle into it"
-python3 - "$work" "$bundle" <<'PY'
-import sys, zipfile
-from pathlib import Path
-sys.path.insert(0, "tests/e2e")
-import wine_env
-work, bundle = Path(sys.argv[1]), Path(sys.argv[2])
-prefix = wine_env.Prefix(work / "prefix", "win64")
-prefix.create()
-prefix.set_version("win10")
-target = prefix.path / "drive_c" / "QZ"
-with zipfile.ZipFile(bundle) as archive:
-    archive.extractall(target)
-folder = target / bundle.stem
-print("== Running C:\\QZ\\%s\\QZ_DriverSetup.exe" % bundle.stem)
-print("exit code:", prefix.run(folder / "QZ_DriverSetup.exe", cwd=folder))
-(work / "log_path").write_text(str(folder / "logs" / "QZ_Orvo_Driver_Log.txt"))
-PY
-
-echo "== logs/QZ_Orvo_Driver_Log.txt (GBK, shown as UTF-8)"
-iconv -f GBK -t UTF-8 "$(cat "$work/log_path")" | tr -d '\r'
+if ! python3 tests/e2e/windows_runner.py way >"$work/way" 2>&1; then
+  echo "$(grep '^error: ' "$work/way" || tail -n 1 "$work/way"); made all the same: $(made)"
+  exit 1
+fi
+echo "== $(cat "$work/way")"
+python3 scripts/run_bundle.py "$bundle" "$work"
 echo "== The bundle: $bundle"
 for package in build/release/QZ_DriverSetup-*.msi; do
   if [ -e "$package" ]; then echo "== The installer package for fleets: $package"; fi

@@ -14,6 +14,7 @@ import sys
 from pathlib import Path
 
 import wine_env
+import windows_runner
 from cases import (devices, modem_inf, planted_dlls, publisher_trust, releases, remover,
                    run_and_log, staging)
 from wine_env import layout_program_folder
@@ -43,7 +44,7 @@ class Context:
         self.device_helper = self.exe.parent / "QZ_DeviceInstall64.exe"
         self.error80_exe = Path(error80_exe).resolve() if error80_exe else None
         self.helper = Path(helper).resolve() if helper else None
-        self.work = Path(work).resolve()
+        self.work = windows_runner.guest_local(work)
         if prefix_name in ("own32", "own64"):
             # Devices made in a prefix stay there: such a case makes a prefix of its own.
             self.prefix = wine_env.Prefix(self.work / "own" / case_name,
@@ -84,7 +85,10 @@ def main():
         for name, (prefix, _) in CASES.items():
             print("%s %s" % (name, prefix))
         return 0
-    work = Path(args.work).resolve()
+    forwarded = windows_runner.forward_script(sys.argv)
+    if forwarded is not None:
+        return forwarded
+    work = windows_runner.guest_local(args.work)
     if args.action == "setup":
         for prefix in prefixes(work).values():
             prefix.create()

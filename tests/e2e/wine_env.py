@@ -7,6 +7,8 @@ import subprocess
 import time
 from pathlib import Path
 
+import windows_runner
+
 WINE_ENV = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
 # Every folder the package carries, and what each one's files look like, so that a file in a
@@ -94,9 +96,10 @@ class Prefix:
     """One Wine prefix: "win32" stands for 32-bit Windows, "win64" for 64-bit Windows."""
 
     def __init__(self, path, arch):
-        self.path = Path(path)
+        self.path = windows_runner.guest_local(path)
         self.arch = arch
         self.env = dict(WINE_ENV, WINEPREFIX=str(self.path), WINEARCH=arch)
+        self.serving = False
 
     @property
     def windows(self):
@@ -114,21 +117,43 @@ class Prefix:
             self.kill()
             shutil.rmtree(self.path)
         self.path.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        template = windows_runner.template(self.arch)
+        if template is not None:
+            # Under emulation wineboot takes minutes: a copy of the prefix it made once.
+            subprocess.run(["cp", "-a", str(template), str(self.path)], check=True, timeout=600)
+        else:
+            windows_runner.run(["wineboot", "-i"], env=self.env, check=True, timeout=300,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A real 64-bit Windows has this folder; a fresh prefix does not.
         if self.arch == "win64":
             self.syswow64_drivers().mkdir(parents=True, exist_ok=True)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+        windows_runner.run(["wineserver", "-w"], env=self.env, timeout=120)
 
     def kill(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+        windows_runner.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        self.serving = False
+
+    def wine(self, arguments, env=None, **options):
+        """Runs `wine` with `arguments` in the prefix, `env` its environment (the prefix's by
+        default)."""
+        if windows_runner.INSIDE and not self.serving and self.path.is_dir():
+            # Under emulation a server's start costs seconds: one server stays for the prefix.
+            quiet = dict(env=self.env, timeout=60, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+            if windows_runner.run(["wineserver", "-p"], **quiet).returncode == 0:
+                # The first program of a new server starts Wine's services, which stay as long
+                # as the server and hold their starter's output open: this one has none, so no
+                # later run waits for the end of an output that never ends.
+                windows_runner.run(["wine", "cmd", "/c", "exit"], **quiet)
+            self.serving = True
+        return windows_runner.run(["wine"] + [str(a) for a in arguments], env=env or self.env,
+                                  **options)
 
     def set_version(self, version):
-        subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t",
-                        "REG_SZ", "/d", version, "/f"], env=self.env, check=True, timeout=120,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d",
+                   version, "/f"], check=True, timeout=120, stdout=subprocess.DEVNULL,
+                  stderr=subprocess.DEVNULL)
 
     def map_drive(self, letter, folder):
         link = self.path / "dosdevices" / (letter.lower() + ":")
@@ -171,8 +196,7 @@ class Prefix:
         env = dict(self.env, **(env or {}))
         if debug is not None:
             env["WINEDEBUG"] = debug
-        completed = subprocess.run(["wine", str(program)] + arguments, env=env, cwd=cwd,
-                                   timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        completed = self.wine([program] + list(arguments), env=env, cwd=cwd, timeout=120)
         output = completed.stdout.decode("ascii", "replace")
         if debug is None:
             return completed.returncode, output

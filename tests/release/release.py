@@ -37,6 +37,7 @@ import installer  # noqa: E402
 from checks import Failure, check  # noqa: E402
 import pki  # noqa: E402
 import wine_env  # noqa: E402
+import windows_runner  # noqa: E402
 
 DEBIAN_PYTHON = "/usr/bin/python3"
 PER_RELEASE_FILES = ["xp/mdmcpq.inf", "xp/usbser.sys", "win7_32bit/mdmcpq.inf",
@@ -205,6 +206,12 @@ def kept_bundle(args):
 
 
 def run_bundle_under_wine(args, folder):
+    forwarded = windows_runner.forward_script(
+        [__file__, "--source", args.source, "--work", args.work, "--version", args.version,
+         "--wine-work", args.wine_work, "--folder", str(folder), "bundle_runs"])
+    if forwarded is not None:
+        check(forwarded == 0, "the bundle's run under Wine in the guest failed")
+        return
     prefix = wine_env.Prefix(Path(args.wine_work) / "prefix64", "win64")
     prefix.set_version("win10")
     prefix.fresh_system()
@@ -251,7 +258,8 @@ def check_deploy_scripts(prefix, folder, log):
 
 
 def case_bundle_runs(args):
-    run_bundle_under_wine(args, Path(args.work) / "unpacked" / bundle_name(args.version))
+    run_bundle_under_wine(args, Path(args.folder) if args.folder else
+                          Path(args.work) / "unpacked" / bundle_name(args.version))
 
 
 def copy_sources(source, target):
@@ -619,6 +627,7 @@ def case_msi_win7_32(args):
     installer.check_uninstalled(place, msi)
 
 
+WINE_CASES = {"msi_win10_64", "msi_win7_32"}
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 
 
@@ -628,8 +637,15 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--wine-work")
+    parser.add_argument("--folder", help="bundle_runs: the unpacked bundle to run")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
+    if args.case in WINE_CASES:
+        # Where Windows programs run in a guest, these cases run there whole: they look into
+        # the prefixes, which live on the guest's disk.
+        forwarded = windows_runner.forward_script(sys.argv)
+        if forwarded is not None:
+            return forwarded
     Path(args.work).mkdir(parents=True, exist_ok=True)
     try:
         CASES[args.case](args)

@@ -39,8 +39,8 @@ def signed_package(ctx, name, authority, with_root=False, by_ca=False, lists_inf
 
 def trusted_publishers(ctx):
     """SHA-1 thumbprints of the local machine's TrustedPublisher certificates."""
-    completed = subprocess.run(["wine", "reg", "query", TRUSTED_PUBLISHER], env=ctx.prefix.env,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+    completed = ctx.prefix.wine(["reg", "query", TRUSTED_PUBLISHER], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, timeout=120)
     text = completed.stdout.decode("ascii", "replace")
     return sorted(t.upper() for t in re.findall(r"\\([0-9A-Fa-f]{40})\s*$", text, re.M))
 
