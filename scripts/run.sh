@@ -46,7 +46,10 @@ if ! python3 tests/e2e/windows_runner.py way >"$work/way" 2>&1; then
   exit 1
 fi
 echo "== $(cat "$work/way")"
-python3 scripts/run_bundle.py "$bundle" "$work"
+if ! python3 scripts/run_bundle.py "$bundle" "$work"; then
+  echo "error: the run under Wine failed; made all the same: $(made)"
+  exit 1
+fi
 echo "== The bundle: $bundle"
 for package in build/release/QZ_DriverSetup-*.msi; do
   if [ -e "$package" ]; then echo "== The installer package for fleets: $package"; fi

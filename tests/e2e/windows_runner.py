@@ -184,9 +184,11 @@ def main(argv):
             chosen = way()
             print(describe(chosen))
             if chosen == "guest":
-                missing = [t for t in ("qemu-system-x86_64", "mmdebstrap")
-                           if not shutil.which(t)]
-                if missing and not wine_guest.image_ready():
+                needed = ["qemu-system-x86_64"]
+                if not wine_guest.image_ready():
+                    needed.append("mmdebstrap")
+                missing = [tool for tool in needed if not shutil.which(tool)]
+                if missing:
                     print("error: no way to run Windows programs here: this machine runs no "
                           "32-bit x86 code, and %s, which the guest needs, is not installed" %
                           " and ".join(missing))
