@@ -16,12 +16,12 @@ from pathlib import Path
 import wine_env
 import windows_runner
 from cases import (devices, modem_inf, planted_dlls, publisher_trust, releases, remover,
-                   run_and_log, staging)
+                   run_and_log, runner, staging)
 from wine_env import layout_program_folder
 
 # In the order ctest lists them.
-CASE_MODULES = [run_and_log, releases, modem_inf, staging, publisher_trust, remover, devices,
-                planted_dlls]
+CASE_MODULES = [runner, run_and_log, releases, modem_inf, staging, publisher_trust, remover,
+                devices, planted_dlls]
 
 def registry():
     """{name: (prefix, function)} of every case: the functions each case module marks as one."""

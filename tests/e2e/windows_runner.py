@@ -10,6 +10,7 @@ Wine run there whole, because the prefixes they look into live on the guest's ow
 """
 
 import atexit
+import functools
 import os
 import shutil
 import signal
@@ -57,8 +58,9 @@ def runs_32_bit_code():
             return False
 
 
+@functools.lru_cache(maxsize=None)
 def way():
-    """"inside" (this is the guest), "guest" or "native"."""
+    """"inside" (this is the guest), "guest" or "native": asked once a process."""
     if INSIDE:
         return "inside"
     if FORCED or os.environ.get(PORT_VARIABLE) or not runs_32_bit_code():
