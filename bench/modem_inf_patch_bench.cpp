@@ -12,7 +12,7 @@
 #include <string>
 
 #include "log/install_log.h"
-#include "platform/fake_platform_ops.h"
+#include "tests/support/fake_platform_ops.h"
 #include "setup/modem_inf_patch.h"
 
 namespace {

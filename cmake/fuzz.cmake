@@ -6,7 +6,7 @@ foreach(library IN LISTS QZ_LIBRARIES)
 endforeach()
 
 add_executable(qz_patch_fuzz tests/fuzz/modem_inf_patch_fuzz.cpp)
-target_link_libraries(qz_patch_fuzz PRIVATE qz_setup)
+target_link_libraries(qz_patch_fuzz PRIVATE qz_setup qz_fake_platform)
 target_compile_options(qz_patch_fuzz PRIVATE ${QZ_FUZZ_FLAGS})
 target_link_options(qz_patch_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 

@@ -11,7 +11,7 @@ unset(OUTPUT)
 target_sources(qz_setup PRIVATE ${QZ_GENERATED}/device_helper_digest.cpp)
 
 add_library(qz_test_support STATIC tests/host/test_support.cpp)
-target_link_libraries(qz_test_support PUBLIC qz_log qz_platform GTest::gtest)
+target_link_libraries(qz_test_support PUBLIC qz_log qz_fake_platform GTest::gtest)
 target_compile_definitions(qz_test_support PRIVATE "QZ_HELPER_STAND_IN=\"${QZ_HELPER_TEXT}\"")
 qz_warnings(qz_test_support)
 
@@ -50,7 +50,7 @@ gtest_discover_tests(qz_rtl_missing_test NO_PRETTY_VALUES PROPERTIES TIMEOUT 60)
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
   add_executable(qz_patch_bench bench/modem_inf_patch_bench.cpp)
-  target_link_libraries(qz_patch_bench PRIVATE qz_setup benchmark::benchmark)
+  target_link_libraries(qz_patch_bench PRIVATE qz_setup qz_fake_platform benchmark::benchmark)
 endif()
 
 # The README's table of log records names every text the programs can write.

@@ -1,7 +1,8 @@
 # One static library per folder, each naming the libraries it uses, so every program and test
 # links just what it needs: platform <- log <- common <- device <- setup, and common <- remove.
-# A Windows build compiles the real operations into the platform library, the host builds the
-# fake. QZ_WINDOWS_DEFINITIONS, when set, names the oldest Windows the build targets.
+# A Windows build compiles the real operations into the platform library; the host builds the
+# fake beside it, for the tests. QZ_WINDOWS_DEFINITIONS, when set, names the oldest Windows the
+# build targets.
 set(QZ_WINDOWS_BUILD OFF)
 if(QZ_TARGET STREQUAL "windows" OR QZ_TARGET STREQUAL "helper64")
   set(QZ_WINDOWS_BUILD ON)
@@ -10,7 +11,12 @@ endif()
 add_library(qz_platform STATIC platform/platform_ops.cpp)
 target_include_directories(qz_platform PUBLIC ${PROJECT_SOURCE_DIR})
 if(QZ_WINDOWS_BUILD)
-  target_sources(qz_platform PRIVATE platform/windows_platform_ops.cpp platform/system_dlls.cpp)
+  target_sources(qz_platform PRIVATE platform/windows_platform_ops.cpp
+                                     platform/windows_process_ops.cpp platform/windows_file_ops.cpp
+                                     platform/windows_run_lock_ops.cpp
+                                     platform/windows_driver_store_ops.cpp
+                                     platform/windows_device_ops.cpp platform/windows_setup_api.cpp
+                                     platform/system_dlls.cpp)
   # The helper has no trust step and runs no installer action.
   if(QZ_TARGET STREQUAL "windows")
     target_sources(qz_platform PRIVATE platform/windows_trust_ops.cpp
@@ -20,7 +26,17 @@ if(QZ_WINDOWS_BUILD)
   target_link_libraries(qz_platform PUBLIC advapi32 user32)
   target_compile_definitions(qz_platform PUBLIC ${QZ_WINDOWS_DEFINITIONS})
 else()
-  target_sources(qz_platform PRIVATE platform/fake_platform_ops.cpp)
+  # The host's platform library holds no operations: tests, the fuzzer and the benchmarks link
+  # the fake, which lives with them.
+  add_library(qz_fake_platform STATIC tests/support/fake_platform_ops.cpp
+                                      tests/support/fake_process_ops.cpp
+                                      tests/support/fake_file_ops.cpp
+                                      tests/support/fake_run_lock_ops.cpp
+                                      tests/support/fake_driver_store_ops.cpp
+                                      tests/support/fake_device_ops.cpp
+                                      tests/support/fake_trust_ops.cpp)
+  target_link_libraries(qz_fake_platform PUBLIC qz_platform)
+  qz_warnings(qz_fake_platform)
 endif()
 
 # Log texts are written in UTF-8 here and compiled into GBK bytes, the log's encoding.

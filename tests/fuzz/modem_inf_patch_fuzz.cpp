@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "log/install_log.h"
-#include "platform/fake_platform_ops.h"
+#include "tests/support/fake_platform_ops.h"
 #include "setup/modem_inf_patch.h"
 
 namespace {

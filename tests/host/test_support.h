@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_platform_ops.h"
+#include "tests/support/fake_platform_ops.h"
 
 // UTF-16LE bytes of `text`, as the INF files the program edits hold them, whatever the host's
 // byte order.
