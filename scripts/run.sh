@@ -10,7 +10,14 @@ cd "$(dirname "$0")/.."
 
 mkdir -p build
 work=$(mktemp -d "$PWD/build/run.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+cleanup() {
+  if [ "${QZ_KEEP_PREFIX:-}" = 1 ] && [ -d "$work/prefix" ]; then
+    find "$work" -mindepth 1 -maxdepth 1 ! -name prefix -exec rm -rf {} +
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
 
 made() {
   local list=""
@@ -22,8 +29,8 @@ made() {
 
 echo "== Installing what is missing (Debian packages)"
 if ! ./scripts/install-deps.sh >"$work/install.log" 2>&1; then
-  echo "   some packages could not be installed (build/run.*/install.log); going on with what is here"
   cp "$work/install.log" build/install-deps.log
+  echo "   some packages could not be installed (build/install-deps.log); going on with what is here"
 fi
 
 package=$(sed -n 's/^QZ_DRIVER_PACKAGE_DIR:PATH=//p' build/release/CMakeCache.txt 2>/dev/null || true)

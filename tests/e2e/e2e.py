@@ -44,7 +44,7 @@ class Context:
         self.device_helper = self.exe.parent / "QZ_DeviceInstall64.exe"
         self.error80_exe = Path(error80_exe).resolve() if error80_exe else None
         self.helper = Path(helper).resolve() if helper else None
-        self.work = windows_runner.guest_local(work)
+        self.work = Path(work)  # main() placed it already
         if prefix_name in ("own32", "own64"):
             # Devices made in a prefix stay there: such a case makes a prefix of its own.
             self.prefix = wine_env.Prefix(self.work / "own" / case_name,

@@ -10,6 +10,7 @@ Wine run there whole, because the prefixes they look into live on the guest's ow
 """
 
 import atexit
+import contextlib
 import functools
 import os
 import shutil
@@ -82,20 +83,13 @@ def passed_on(env):
     return {k: v for k, v in (env or os.environ).items() if k.startswith(PASSED_ON)}
 
 
-_private_guest = None
-
-
 def guest_port():
     """The port of the run's guest; a process started outside a session boots one of its own,
     which goes when the process ends."""
-    global _private_guest
-    if os.environ.get(PORT_VARIABLE):
-        return int(os.environ[PORT_VARIABLE])
-    if _private_guest is None:
-        _private_guest = wine_guest.running()
-        port = _private_guest.__enter__()
-        os.environ[PORT_VARIABLE] = str(port)
-        atexit.register(_private_guest.__exit__, None, None, None)
+    if not os.environ.get(PORT_VARIABLE):
+        private = contextlib.ExitStack()
+        atexit.register(private.close)
+        os.environ[PORT_VARIABLE] = str(private.enter_context(wine_guest.running()))
     return int(os.environ[PORT_VARIABLE])
 
 
@@ -155,11 +149,7 @@ def session(command):
     print("== " + describe(chosen), flush=True)
     if chosen != "guest" or os.environ.get(PORT_VARIABLE):
         return subprocess.run(command).returncode
-    child = None
-
-    def stop(signum, _frame):
-        if child is not None and child.poll() is None:
-            child.send_signal(signum)
+    def stop(_signum, _frame):
         raise KeyboardInterrupt
 
     signal.signal(signal.SIGTERM, stop)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Tests of the release a maker runs: cmake --workflow --preset release.
 
-  release.py --source DIR --work DIR --version X.Y.Z [--wine-work DIR] CASE
+  release.py --source DIR --work DIR --version X.Y.Z [--wine-work DIR] [--folder DIR] CASE
 
 Cases, in the order their fixtures chain them:
   workflow          the sample bundle from the source tree: its files, checksums, executable
