@@ -25,6 +25,7 @@ add_executable(qz_host_tests
   tests/host/driver_preinstall_test.cpp
   tests/host/publisher_trust_test.cpp
   tests/host/run_driver_setup_test.cpp
+  tests/host/arm64_run_test.cpp
   tests/host/run_lock_test.cpp
   tests/host/fault_sweep_test.cpp
   tests/host/driver_removal_test.cpp

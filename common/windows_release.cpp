@@ -67,26 +67,76 @@ void QueryNativeSystemInfo(SystemInfo* info) {
   }
 }
 
-int Is64BitWindows() {
-  SystemInfo info{};
-  QueryNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == kProcessorArchitectureAmd64 ||
-                 info.wProcessorArchitecture == kProcessorArchitectureIa64
-             ? 1
-             : 0;
+namespace {
+
+// IsWow64Process2's machines (IMAGE_FILE_MACHINE_*).
+constexpr std::uint16_t kMachineI386 = 0x014C;
+constexpr std::uint16_t kMachineIa64 = 0x0200;
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
+constexpr std::uint16_t kMachineArm64 = 0xAA64;
+
+// Only IsWow64Process2 tells an x86 process it runs on ARM64: GetNativeSystemInfo answers it
+// with the architecture it is emulated on (x86 on Windows 10, x64 on Windows 11).
+bool AskIsWow64Process2(NativeArchitecture* architecture) {
+  const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(
+      Platform().GetProcAddress(Platform().GetModuleHandleA("kernel32"), "IsWow64Process2"));
+  std::uint16_t processMachine = 0;
+  std::uint16_t nativeMachine = 0;
+  if (isWow64Process2 == nullptr ||
+      isWow64Process2(CurrentProcessPseudoHandle(), &processMachine, &nativeMachine) == 0) {
+    return false;
+  }
+  switch (nativeMachine) {
+    case kMachineI386:
+      *architecture = NativeArchitecture::kX86;
+      return true;
+    case kMachineIa64:
+      *architecture = NativeArchitecture::kIa64;
+      return true;
+    case kMachineAmd64:
+      *architecture = NativeArchitecture::kAmd64;
+      return true;
+    case kMachineArm64:
+      *architecture = NativeArchitecture::kArm64;
+      return true;
+    default:
+      return false;
+  }
 }
 
-const char* NativeInfArchitecture() {
+}  // namespace
+
+NativeArchitecture DetectNativeArchitecture() {
+  NativeArchitecture architecture = NativeArchitecture::kX86;
+  if (AskIsWow64Process2(&architecture)) {
+    return architecture;
+  }
   SystemInfo info{};
   QueryNativeSystemInfo(&info);
   switch (info.wProcessorArchitecture) {
     case kProcessorArchitectureAmd64:
-      return "amd64";
+      return NativeArchitecture::kAmd64;
     case kProcessorArchitectureIa64:
-      return "ia64";
+      return NativeArchitecture::kIa64;
     case kProcessorArchitectureArm64:
-      return "arm64";
+      return NativeArchitecture::kArm64;
     default:
-      return "x86";
+      return NativeArchitecture::kX86;
   }
+}
+
+bool Is64Bit(NativeArchitecture architecture) { return architecture != NativeArchitecture::kX86; }
+
+const char* InfArchitecture(NativeArchitecture architecture) {
+  switch (architecture) {
+    case NativeArchitecture::kAmd64:
+      return "amd64";
+    case NativeArchitecture::kIa64:
+      return "ia64";
+    case NativeArchitecture::kArm64:
+      return "arm64";
+    case NativeArchitecture::kX86:
+      break;
+  }
+  return "x86";
 }

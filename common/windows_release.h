@@ -19,7 +19,12 @@ bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
                              std::uint16_t servicePackMajor);
 WindowsRelease DetectWindowsRelease();
 void QueryNativeSystemInfo(SystemInfo* info);
-int Is64BitWindows();
 
-// This machine's architecture as INF decorations name it: "x86", "amd64", "ia64" or "arm64".
-const char* NativeInfArchitecture();
+// The machine's processor architecture, whatever this process runs as.
+enum class NativeArchitecture { kX86, kAmd64, kIa64, kArm64 };
+
+// Asked once a run: every step then works from the same answer.
+NativeArchitecture DetectNativeArchitecture();
+bool Is64Bit(NativeArchitecture architecture);
+// As INF decorations name it: "x86", "amd64", "ia64" or "arm64".
+const char* InfArchitecture(NativeArchitecture architecture);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <set>
 
-#include "common/windows_release.h"
-
 namespace {
 
 std::string Lower(std::string text) {
@@ -52,6 +50,19 @@ std::vector<std::string> ModelsSections(const std::vector<InfLine>& manufacturer
   return sections;
 }
 
+bool NamesModelsFor(const std::vector<InfLine>& manufacturerLines,
+                    const std::string& architecture) {
+  const std::string wanted = "nt" + Lower(architecture);
+  for (const InfLine& line : manufacturerLines) {
+    for (std::size_t i = 2; i < line.size(); ++i) {
+      if (PlatformOf(line[i]) == wanted) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 std::vector<std::string> ModelIds(const std::vector<InfLine>& modelLines) {
   std::vector<std::string> ids;
   std::set<std::string> seen;
@@ -86,14 +97,15 @@ std::vector<std::string> IdsNeedingDriver(const std::vector<std::string>& packag
   return ids;
 }
 
-std::vector<std::string> PackageHardwareIds(const char* packageInf) {
+std::vector<std::string> PackageHardwareIds(const char* packageInf,
+                                            NativeArchitecture architecture) {
   std::vector<InfLine> manufacturers;
   if (packageInf[0] == '\0' ||
       Platform().ReadInfSectionLines(packageInf, "Manufacturer", &manufacturers) == 0) {
     return {};
   }
   std::vector<InfLine> allModels;
-  for (const std::string& section : ModelsSections(manufacturers, NativeInfArchitecture())) {
+  for (const std::string& section : ModelsSections(manufacturers, InfArchitecture(architecture))) {
     std::vector<InfLine> models;
     if (Platform().ReadInfSectionLines(packageInf, section.c_str(), &models) != 0) {
       allModels.insert(allModels.end(), models.begin(), models.end());
@@ -102,8 +114,16 @@ std::vector<std::string> PackageHardwareIds(const char* packageInf) {
   return ModelIds(allModels);
 }
 
-std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName) {
-  const std::vector<std::string> packageIds = PackageHardwareIds(packageInf);
+bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture) {
+  std::vector<InfLine> manufacturers;
+  return packageInf[0] != '\0' &&
+         Platform().ReadInfSectionLines(packageInf, "Manufacturer", &manufacturers) != 0 &&
+         NamesModelsFor(manufacturers, InfArchitecture(architecture));
+}
+
+std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName,
+                                              NativeArchitecture architecture) {
+  const std::vector<std::string> packageIds = PackageHardwareIds(packageInf, architecture);
   std::vector<PresentDeviceFacts> devices;
   if (packageIds.empty() || Platform().ListPresentDevices(&devices) == 0) {
     return {};

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/windows_release.h"
 #include "platform/platform_ops.h"
 
 // What installing the package onto present devices came to.
@@ -30,12 +31,22 @@ std::vector<std::string> IdsNeedingDriver(const std::vector<std::string>& packag
                                           const std::vector<PresentDeviceFacts>& devices,
                                           const std::string& stagedName);
 
-// The IDs the package INF's models name for this machine's architecture, read with the Setup
-// API's parser; none when it rejects the INF.
-std::vector<std::string> PackageHardwareIds(const char* packageInf);
+// Whether a [Manufacturer] line decorates models for `architecture` by name ("NTarm64.10.0...");
+// the plain "NT" decoration does not count.
+bool NamesModelsFor(const std::vector<InfLine>& manufacturerLines, const std::string& architecture);
+
+// The IDs the package INF's models name for `architecture`, read with the Setup API's parser;
+// none when it rejects the INF.
+std::vector<std::string> PackageHardwareIds(const char* packageInf,
+                                            NativeArchitecture architecture);
+
+// Whether the package INF's [Manufacturer] names models for `architecture` by name; false when
+// the Setup API rejects the INF.
+bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture);
 
 // Reads the package INF and the present devices: the IDs to install the package for.
-std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName);
+std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName,
+                                              NativeArchitecture architecture);
 
 // Installs the package for each ID without forcing it: Windows installs only where it ranks
 // better than what a device has, and never asks anyone.

@@ -14,6 +14,6 @@ int main(int argc, char** argv) {
   static const PlatformOps ops = WindowsPlatformOps();
   SetPlatform(ops);
   const DeviceInstallResult result =
-      InstallDriverFor(DevicesNeedingDriver(argv[1], argv[2]), argv[1]);
+      InstallDriverFor(DevicesNeedingDriver(argv[1], argv[2], DetectNativeArchitecture()), argv[1]);
   return static_cast<int>(EncodeDeviceInstallExit(result));
 }

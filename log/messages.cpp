@@ -52,6 +52,7 @@ const char kMsgWindows81_64[] = "INFO: Windows8.1 64Bits System \n";
 const char kMsgWindows10_32[] = "INFO: Windows10 32Bits System\n";
 const char kMsgWindows10_64[] = "INFO: Windows10 64Bits System \n";
 const char kMsgReleaseUnsupported[] = "Warning: before winxp or windows server \n";
+const char kMsgArm64Processor[] = "INFO: ARM64 处理器 \n";
 
 // Driver package pre-installation.
 const char kMsgPreinstallCalling[] = "SUCC: 正在调用驱动预安装函数…… \n";
@@ -59,6 +60,7 @@ const char kMsgPreinstallCallSucceeded[] = "SUCC: 驱动预安装函数运行成
 const char kMsgPreinstallCallFailed[] = "FAIL: 驱动预安装函数运行失败：";
 const char kMsgPreinstallAlreadyStaged[] = "FAIL: 驱动已经存在。 \n";
 const char kMsgPreinstallFailed[] = "FAIL: 预安装失败 \n";
+const char kMsgNoArm64Driver[] = "FAIL: 驱动包没有适用于 ARM64 Windows 的驱动 \n";
 
 // The package publisher's trust, before staging.
 const char kMsgPublisherTrusted[] = "INFO: 已将驱动发布者证书添加到受信任的发布者 \n";
@@ -69,6 +71,7 @@ const char kMsgCatalogUnverified[] =
 const char kMsgDevicesInstalled[] = "INFO: 已为已连接的设备安装驱动 \n";
 const char kMsgDevicesNeedRestart[] = "Warning: 需要重新启动计算机才能完成设备安装 \n";
 const char kMsgDevicesInstallFailed[] = "FAIL: 为已连接的设备安装驱动失败，错误码 <code> \n";
+const char kMsgDevicesOnNextPlug[] = "Warning: 已连接的设备将在重新插入时获得驱动 \n";
 
 // The remover.
 const char kMsgRemovingDriver[] = "INFO: 卸载 QZ_UsbToUartDriver 驱动 \n";

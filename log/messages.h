@@ -46,6 +46,7 @@ extern const char kMsgWindows81_64[];
 extern const char kMsgWindows10_32[];
 extern const char kMsgWindows10_64[];
 extern const char kMsgReleaseUnsupported[];
+extern const char kMsgArm64Processor[];
 
 // Driver package pre-installation.
 extern const char kMsgPreinstallCalling[];
@@ -53,6 +54,7 @@ extern const char kMsgPreinstallCallSucceeded[];
 extern const char kMsgPreinstallCallFailed[];
 extern const char kMsgPreinstallAlreadyStaged[];
 extern const char kMsgPreinstallFailed[];
+extern const char kMsgNoArm64Driver[];
 
 // The package publisher's trust, before staging.
 extern const char kMsgPublisherTrusted[];
@@ -62,6 +64,7 @@ extern const char kMsgCatalogUnverified[];
 extern const char kMsgDevicesInstalled[];
 extern const char kMsgDevicesNeedRestart[];
 extern const char kMsgDevicesInstallFailed[];
+extern const char kMsgDevicesOnNextPlug[];
 
 // The remover.
 extern const char kMsgRemovingDriver[];

@@ -25,6 +25,13 @@ using SecurityDescriptor = void*;
 using ProcAddress = void (*)();
 using RtlGetVersionFn = std::int32_t(QZ_SYSTEM_CALL*)(OsVersionInfoEx*);
 using GetNativeSystemInfoFn = void(QZ_SYSTEM_CALL*)(SystemInfo*);
+using IsWow64Process2Fn = int(QZ_SYSTEM_CALL*)(SystemHandle process, std::uint16_t* processMachine,
+                                               std::uint16_t* nativeMachine);
+
+// What GetCurrentProcess() answers: a constant that stands for this process, never closed.
+inline SystemHandle CurrentProcessPseudoHandle() {
+  return reinterpret_cast<SystemHandle>(static_cast<std::intptr_t>(-1));
+}
 
 // What the platform found out about a driver catalog file and its Authenticode signature.
 struct CatalogFacts {

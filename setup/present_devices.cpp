@@ -6,7 +6,6 @@
 
 #include "common/file_digest.h"
 #include "common/program_folder.h"
-#include "common/windows_release.h"
 #include "device/device_install.h"
 #include "device/device_install_exit.h"
 #include "log/install_log.h"
@@ -72,13 +71,14 @@ DeviceInstallResult InstallThroughHelper(const char* packageInf, const char* sta
 
 }  // namespace
 
-void InstallOnPresentDevices(const char* packageInf, const char* stagedName, const char* helper) {
+void InstallOnPresentDevices(const char* packageInf, const char* stagedName, const char* helper,
+                             NativeArchitecture architecture) {
   // Asked here in the 32-bit process too, so the helper starts only when a device needs it.
-  const std::vector<std::string> ids = DevicesNeedingDriver(packageInf, stagedName);
+  const std::vector<std::string> ids = DevicesNeedingDriver(packageInf, stagedName, architecture);
   if (ids.empty()) {
     return;
   }
-  const DeviceInstallResult result = Is64BitWindows() != 0
+  const DeviceInstallResult result = Is64Bit(architecture)
                                          ? InstallThroughHelper(packageInf, stagedName, helper)
                                          : InstallDriverFor(ids, packageInf);
   if (result.installed) {

@@ -107,8 +107,8 @@ bool CatalogCovers(const CatalogFacts& facts, const std::string& fileBytes) {
   return false;
 }
 
-std::string ResolveCatalogName(const char* infPath) {
-  const std::string decorated = std::string("CatalogFile.NT") + NativeInfArchitecture();
+std::string ResolveCatalogName(const char* infPath, NativeArchitecture architecture) {
+  const std::string decorated = std::string("CatalogFile.NT") + InfArchitecture(architecture);
   const char* const keys[] = {decorated.c_str(), "CatalogFile.NT", "CatalogFile"};
   for (const char* key : keys) {
     char value[kPathCapacity] = {};
@@ -137,13 +137,13 @@ PublisherTrust DecidePublisherTrust(const CatalogFacts& facts) {
   return PublisherTrust::kTrustSigner;
 }
 
-void TrustPackagePublisher(const char* infPath) {
+void TrustPackagePublisher(const char* infPath, NativeArchitecture architecture) {
   // 32-bit XP (5.1) installs a driver signed outside the hardware programme only after its own
   // unsigned-driver question, whoever the publisher: trusting one there changes nothing.
   if (infPath[0] == '\0' || !IsWindowsVersionAtLeast(5, 2, 0)) {
     return;
   }
-  const std::string name = ResolveCatalogName(infPath);
+  const std::string name = ResolveCatalogName(infPath, architecture);
   if (name.empty()) {
     return;
   }

@@ -3,12 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "common/windows_release.h"
 #include "platform/platform_ops.h"
 
 // The catalog file that the package INF's [Version] names for this machine: the entry decorated
 // for its architecture first, then the one for every NT platform, then the plain one. Empty
 // when none names one or the Setup API rejects the INF.
-std::string ResolveCatalogName(const char* infPath);
+std::string ResolveCatalogName(const char* infPath, NativeArchitecture architecture);
 
 enum class PublisherTrust {
   kNothingToDo,  // signed through Microsoft's hardware programme: Windows installs it silently
@@ -29,4 +30,4 @@ bool CatalogCovers(const CatalogFacts& facts, const std::string& fileBytes);
 // the signer's own certificate into the local machine's TrustedPublisher store (unless it is
 // there), so that Windows stages the package without asking anyone. Writes a record only when
 // it added the certificate or could not verify the catalog.
-void TrustPackagePublisher(const char* infPath);
+void TrustPackagePublisher(const char* infPath, NativeArchitecture architecture);

@@ -1,6 +1,7 @@
 #include "setup/run_driver_setup.h"
 
 #include "common/windows_release.h"
+#include "device/device_install.h"
 #include "log/install_log.h"
 #include "log/messages.h"
 #include "setup/driver_preinstall.h"
@@ -9,6 +10,36 @@
 #include "setup/publisher_trust.h"
 #include "setup/system_file_deployment.h"
 #include "setup/unseen_prompts.h"
+
+namespace {
+
+// Answers 1 when the package is in the driver store.
+int StagePackage(const InstallPaths& paths, NativeArchitecture architecture) {
+  const bool arm64 = architecture == NativeArchitecture::kArm64;
+  // ARM64 Windows loads only ARM64 kernel drivers: a package without them would be staged for
+  // nothing and its devices would stay unknown.
+  if (arm64 && !PackageHasModelsFor(paths.driverInfPath, architecture)) {
+    LogInfo(kMsgNoArm64Driver);
+    return 0;
+  }
+  AvoidUnseenPrompts();
+  TrustPackagePublisher(paths.driverInfPath, architecture);
+  char stagedInfName[kPathCapacity] = {};
+  const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
+  if (staged != 1) {
+    return staged;
+  }
+  if (arm64) {
+    // Neither this x86 process nor the x64 helper may install onto devices there; Windows
+    // chooses the staged package when a device next arrives.
+    LogInfo(kMsgDevicesOnNextPlug);
+  } else {
+    InstallOnPresentDevices(paths.driverInfPath, stagedInfName, paths.helperPath, architecture);
+  }
+  return staged;
+}
+
+}  // namespace
 
 int RunDriverSetup() {
   InstallPaths built;
@@ -23,17 +54,12 @@ int RunDriverSetup() {
   LogInfo(*log, kMsgDetectingSystem);
 
   const WindowsRelease release = DetectWindowsRelease();
-  DeploySystemFiles(release, paths);
+  const NativeArchitecture architecture = DetectNativeArchitecture();
+  DeploySystemFiles(release, architecture, paths);
 
-  char stagedInfName[kPathCapacity] = {};
   LogInfo(*log, kMsgSeparator);
   LogInfo(*log, kMsgInstallingDriver);
-  AvoidUnseenPrompts();
-  TrustPackagePublisher(paths.driverInfPath);
-  const int staged = PreinstallDriverPackage(paths.driverInfPath, stagedInfName);
-  if (staged == 1) {
-    InstallOnPresentDevices(paths.driverInfPath, stagedInfName, paths.helperPath);
-  }
+  const int staged = StagePackage(paths, architecture);
   LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
   return kExitDone;
 }

@@ -124,17 +124,27 @@ void DeployDriversWithRedirectionOff(const DeploymentRow& row, const InstallPath
 
 }  // namespace
 
-void DeploySystemFiles(WindowsRelease release, const InstallPaths& paths) {
+void DeploySystemFiles(WindowsRelease release, NativeArchitecture architecture,
+                       const InstallPaths& paths) {
+  // The release records predate ARM64 and say only 64Bits: the processor gets a record of its own.
+  const char* const processorRecord =
+      architecture == NativeArchitecture::kArm64 ? kMsgArm64Processor : nullptr;
   if (release == WindowsRelease::kUnknown) {
     LogInfo(kMsgReleaseUnsupported);
+    if (processorRecord != nullptr) {
+      LogInfo(processorRecord);
+    }
     return;
   }
-  const int is64Bit = Is64BitWindows();
+  const int is64Bit = Is64Bit(architecture) ? 1 : 0;
   for (const DeploymentRow& row : kRows) {
     if (row.release != release || row.is64Bit != is64Bit) {
       continue;
     }
     LogInfo(row.firstRecord);
+    if (processorRecord != nullptr) {
+      LogInfo(processorRecord);
+    }
     if (row.infSubPath != nullptr) {
       DeployInf(row, paths);
     }

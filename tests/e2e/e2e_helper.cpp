@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
     return Squat(argv[2]);
   }
   if (command == "catalog-name" && argc == 3) {
-    const std::string name = ResolveCatalogName(argv[2]);
+    const std::string name = ResolveCatalogName(argv[2], DetectNativeArchitecture());
     std::printf("%s\n", name.empty() ? "(none)" : name.c_str());
     return 0;
   }
@@ -294,8 +294,26 @@ int main(int argc, char** argv) {
   if (command == "add-root" && argc == 3) {
     return AddRoot(argv[2]);
   }
+  // What this Windows says of the machine, and the architecture the programs take from it.
+  if (command == "architecture" && argc == 2) {
+    using Wow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const auto isWow64Process2 = reinterpret_cast<Wow64Process2Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process2")));
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    if (isWow64Process2 == nullptr) {
+      std::printf("IsWow64Process2 missing\n");
+    } else if (!isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {
+      std::printf("IsWow64Process2 failed %lu\n", GetLastError());
+    } else {
+      std::printf("IsWow64Process2 %04x %04x\n", processMachine, nativeMachine);
+    }
+    std::printf("%s\n", InfArchitecture(DetectNativeArchitecture()));
+    return 0;
+  }
   if (command == "hardware-ids" && argc == 3) {
-    for (const std::string& id : PackageHardwareIds(argv[2])) std::printf("%s\n", id.c_str());
+    for (const std::string& id : PackageHardwareIds(argv[2], DetectNativeArchitecture()))
+      std::printf("%s\n", id.c_str());
     std::printf("(end)\n");
     return 0;
   }

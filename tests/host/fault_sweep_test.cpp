@@ -41,6 +41,10 @@ struct SweepRow {
   std::map<std::string, std::set<std::string>> systemFiles;
   // A device is connected that the package's driver is for.
   bool deviceConnected = false;
+  // What IsWow64Process2 names as the machine; 0: Windows without it.
+  std::uint16_t wow64NativeMachine = 0;
+  // The [Manufacturer] decorations of the package's models.
+  InfLine decorations = {"QZ", "QZ", "NTx86", "NTamd64"};
 };
 
 const std::set<std::string> kInfOutcomes = {kSystemInf, kEditedInf};
@@ -110,10 +114,14 @@ class FaultSweepTest : public ::testing::TestWithParam<SweepRow> {
     WriteBytes(scratch.path() / "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf", kTrustInfBytes);
     fake.catalog = VerifiedCatalog();
     WriteBytes(scratch.path() / "C:\\QZ\\QZ_DeviceInstall64.exe", HelperStandIn());
+    fake.hasIsWow64Process2 = row.wow64NativeMachine != 0;
+    fake.wow64NativeMachine = row.wow64NativeMachine;
+    fake.infSections["Manufacturer"] = {row.decorations};
     if (row.deviceConnected) {
-      fake.infSections["Manufacturer"] = {{"QZ", "QZ", "NTx86", "NTamd64"}};
-      fake.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", "USB\\VID_1A86&PID_E0A1"}};
-      fake.infSections["QZ.NTamd64"] = fake.infSections["QZ.NTx86"];
+      for (std::size_t i = 2; i < row.decorations.size(); ++i) {
+        fake.infSections["QZ." + row.decorations[i]] = {
+            {"QZ USB to UART", "QZ_Uart", "USB\\VID_1A86&PID_E0A1"}};
+      }
       fake.devices = {{{"USB\\VID_1A86&PID_E0A1"}, ""}};
       fake.processExitCode = EncodeDeviceInstallExit({true, false, false, 0});
     }
@@ -225,7 +233,26 @@ INSTANTIATE_TEST_SUITE_P(
                  {{kInf, kInfOutcomes},
                   {kUpperInf, kInfOutcomes},
                   {kSys32, {"system's own usbser.sys"}}},
-                 true}),
+                 true},
+        // Windows 11 on ARM, where GetNativeSystemInfo says x64 when IsWow64Process2 fails.
+        SweepRow{"Windows11Arm64WithDevice",
+                 10,
+                 0,
+                 9,
+                 true,
+                 {{kInf, kInfOutcomes}, {kSys32, {"system's own usbser.sys"}}},
+                 true,
+                 0xAA64,
+                 {"QZ", "QZ", "NTamd64", "NTarm64"}},
+        SweepRow{"Windows11Arm64NoArm64Models",
+                 10,
+                 0,
+                 9,
+                 true,
+                 {},
+                 true,
+                 0xAA64,
+                 {"QZ", "QZ", "NTx86", "NTamd64"}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

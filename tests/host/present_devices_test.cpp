@@ -27,7 +27,6 @@ class PresentDevicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
-    fake_.nativeArchitecture = 0;
     fake_.infSections["Manufacturer"] = {{"%QZ%", "QZ", "NTx86", "NTamd64"}};
     fake_.infSections["QZ.NTx86"] = {{"QZ USB to UART", "QZ_Uart", kOurId, kOurOtherId}};
     fake_.infSections["QZ.NTamd64"] = {{"QZ USB to UART", "QZ_Uart", kOurId}};
@@ -69,7 +68,7 @@ TEST_P(DeviceTableTest, InstallsOnlyWhereADeviceNeedsItAndSaysSo) {
   fake_.driverUpdates = c.updates;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86);
 
   EXPECT_EQ(DeviceCalls(), c.calls);
   EXPECT_EQ(log.messages(), Gbk(c.records));
@@ -131,7 +130,7 @@ TEST_F(PresentDevicesTest, NothingIsListedWithoutTheModelsOfThisArchitecture) {
   fake_.infSections.erase("QZ.NTx86");
   fake_.devices = {kNoDriver};
   RecordingLog log;
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86);
   EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "ListPresentDevices"), 0);
   EXPECT_EQ(log.messages(), Lines{});
 }
@@ -154,13 +153,12 @@ TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecord
   const HelperCase& c = GetParam();
   ScratchFolder scratch;
   if (c.helperBytes) WriteBytes(scratch.path() / kHelper, *c.helperBytes);
-  fake_.nativeArchitecture = 9;
   fake_.devices = {kNoDriver};
   fake_.processStartError = c.startError.value_or(0);
   fake_.processExitCode = c.exitCode;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kAmd64);
 
   const std::string start = std::string("RunProcess ") + kHelper + " | \"" + kHelper + "\" \"" +
                             kPackageInf + "\" \"oem7.inf\" | in C:\\Windows\\System32";

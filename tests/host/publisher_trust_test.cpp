@@ -12,9 +12,7 @@ const char kInf[] = "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf";
 const std::string kCatalog = "C:\\QZ\\Drivers\\qz_uart.cat";
 const std::string kAdded = "INFO: 已将驱动发布者证书添加到受信任的发布者 \n";
 const std::string kUnverified = "Warning: 驱动目录文件签名无法验证，Windows 可能拒绝或提示安装 \n";
-const Lines kAskArchitecture = {"GetModuleHandleA kernel32",
-                                "GetProcAddress kernel32 GetNativeSystemInfo",
-                                "GetNativeSystemInfo"};
+using Arch = NativeArchitecture;
 
 std::string Read(const std::string& key) {
   return std::string("ReadInfVersionString ") + kInf + " " + key;
@@ -46,7 +44,6 @@ TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethi
   ScratchFolder scratch;
   WriteBytes(scratch.path() / kInf, kTrustInfBytes);
   FakePlatform fake;
-  fake.nativeArchitecture = 9;
   if (!c.catalogName.empty()) fake.infVersion["CatalogFile"] = c.catalogName;
   fake.catalog = c.facts;
   fake.trustedPublisherHasAnswer = c.storeHas;
@@ -54,11 +51,10 @@ TEST_P(TrustPackagePublisherTest, TrustsOnlyWhatVerifiesAndSaysSoOnlyWhenSomethi
   UseFakePlatform(fake);
   RecordingLog log;
 
-  TrustPackagePublisher(kInf);
+  TrustPackagePublisher(kInf, Arch::kAmd64);
 
   const Lines lookups = {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")};
-  EXPECT_EQ(WithoutVersionQuestions(fake.calls),
-            Join({kAskArchitecture, lookups, c.callsAfterLookup}));
+  EXPECT_EQ(WithoutVersionQuestions(fake.calls), Join({lookups, c.callsAfterLookup}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -232,13 +228,12 @@ TEST_P(TrustByVersionTest, StepsOnlyFromVersion52) {
   FakePlatform fake;
   fake.majorVersion = c.major;
   fake.minorVersion = c.minor;
-  fake.nativeArchitecture = c.major == 5 && c.minor == 2 ? 9 : 0;
   fake.infVersion["CatalogFile"] = "qz_uart.cat";
   fake.catalog = Verified();
   UseFakePlatform(fake);
   RecordingLog log;
 
-  TrustPackagePublisher(kInf);
+  TrustPackagePublisher(kInf, c.major == 5 && c.minor == 2 ? Arch::kAmd64 : Arch::kX86);
 
   if (c.steps) {
     EXPECT_EQ(WithoutVersionQuestions(fake.calls).back(), "AddTrustedPublisher signer");
@@ -259,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, TrustByVersionTest,
 
 struct NameCase {
   const char* name;
-  std::uint16_t architecture;
+  Arch architecture;
   std::map<std::string, std::string> entries;
   std::string resolved;
   Lines lookups;
@@ -270,10 +265,9 @@ class ResolveCatalogNameTest : public ::testing::TestWithParam<NameCase> {};
 TEST_P(ResolveCatalogNameTest, MostSpecificEntryWins) {
   const NameCase& c = GetParam();
   FakePlatform fake;
-  fake.nativeArchitecture = c.architecture;
   fake.infVersion = c.entries;
   UseFakePlatform(fake);
-  EXPECT_EQ(ResolveCatalogName(kInf), c.resolved);
+  EXPECT_EQ(ResolveCatalogName(kInf, c.architecture), c.resolved);
   Lines lookups;
   for (const auto& call : fake.calls) {
     if (call.rfind("ReadInfVersionString ", 0) == 0) lookups.push_back(call);
@@ -281,30 +275,30 @@ TEST_P(ResolveCatalogNameTest, MostSpecificEntryWins) {
   EXPECT_EQ(lookups, c.lookups);
 }
 
-const std::map<std::string, std::string> kAllEntries = {{"CatalogFile", "plain.cat"},
-                                                        {"CatalogFile.NT", "nt.cat"},
-                                                        {"CatalogFile.NTx86", "x86.cat"},
-                                                        {"CatalogFile.NTamd64", "amd64.cat"},
-                                                        {"CatalogFile.NTia64", "ia64.cat"}};
+const std::map<std::string, std::string> kAllEntries = {
+    {"CatalogFile", "plain.cat"},       {"CatalogFile.NT", "nt.cat"},
+    {"CatalogFile.NTx86", "x86.cat"},   {"CatalogFile.NTamd64", "amd64.cat"},
+    {"CatalogFile.NTia64", "ia64.cat"}, {"CatalogFile.NTarm64", "arm64.cat"}};
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, ResolveCatalogNameTest,
     ::testing::Values(
-        NameCase{"X64", 9, kAllEntries, "amd64.cat", {Read("CatalogFile.NTamd64")}},
-        NameCase{"X86", 0, kAllEntries, "x86.cat", {Read("CatalogFile.NTx86")}},
-        NameCase{"Itanium", 6, kAllEntries, "ia64.cat", {Read("CatalogFile.NTia64")}},
+        NameCase{"X64", Arch::kAmd64, kAllEntries, "amd64.cat", {Read("CatalogFile.NTamd64")}},
+        NameCase{"X86", Arch::kX86, kAllEntries, "x86.cat", {Read("CatalogFile.NTx86")}},
+        NameCase{"Itanium", Arch::kIa64, kAllEntries, "ia64.cat", {Read("CatalogFile.NTia64")}},
+        NameCase{"Arm64", Arch::kArm64, kAllEntries, "arm64.cat", {Read("CatalogFile.NTarm64")}},
         NameCase{"OtherArchitectureOnly",
-                 0,
+                 Arch::kX86,
                  {{"CatalogFile.NTamd64", "amd64.cat"}, {"CatalogFile.NT", "nt.cat"}},
                  "nt.cat",
                  {Read("CatalogFile.NTx86"), Read("CatalogFile.NT")}},
         NameCase{"PlainOnly",
-                 9,
+                 Arch::kAmd64,
                  {{"CatalogFile", "plain.cat"}},
                  "plain.cat",
                  {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")}},
         NameCase{"EmptyEntryNamesNothing",
-                 9,
+                 Arch::kAmd64,
                  {{"CatalogFile", ""}},
                  "",
                  {Read("CatalogFile.NTamd64"), Read("CatalogFile.NT"), Read("CatalogFile")}}),
@@ -320,7 +314,7 @@ TEST(TrustPackagePublisherTest, InfChangedSinceSigningIsNotTrusted) {
   UseFakePlatform(fake);
   RecordingLog log;
 
-  TrustPackagePublisher(kInf);
+  TrustPackagePublisher(kInf, Arch::kAmd64);
 
   EXPECT_FALSE(AnyCallStartsWith(fake.calls, "AddTrustedPublisher"));
   EXPECT_EQ(log.messages(), Gbk(Lines{kUnverified}));
@@ -363,7 +357,7 @@ TEST(ResolveCatalogNameTest, NameTooLongForTheBufferNamesNothing) {
   FakePlatform fake;
   fake.infVersion["CatalogFile"] = std::string(kPathCapacity, 'x');
   UseFakePlatform(fake);
-  EXPECT_EQ(ResolveCatalogName(kInf), "");
+  EXPECT_EQ(ResolveCatalogName(kInf, Arch::kAmd64), "");
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ const char kInf[] = "C:\\Windows\\inf\\mdmcpq.inf";
 const char kSys32[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
 const char kWow64[] = "C:\\Windows\\SysWOW64\\drivers\\usbser.sys";
 
-const Lines kAskArchitecture = {"GetModuleHandleA kernel32",
-                                "GetProcAddress kernel32 GetNativeSystemInfo",
-                                "GetNativeSystemInfo"};
+using Arch = NativeArchitecture;
 
 std::string Copy(const std::string& subPath, const std::string& destination, int failIfExists) {
   return "CopyFileA C:\\QZ\\Drivers\\" + subPath + " -> " + destination +
@@ -53,13 +51,14 @@ const std::string kSysCopied = "SUCC: usbser.sys文件不存在，自动复制\n
 const std::string kSysPresent = "Warning: usbser.sys文件已存在，无需复制\n";
 const std::string kSysCopyFailed = "FAIL: usbser.sys文件复制失败\n";
 const std::string kRedirectionFailed = "FAIL:关闭文件重定向失败\n";
+const std::string kArm64 = "INFO: ARM64 处理器 \n";
 
 struct DeploymentCase {
   const char* name;
   WindowsRelease release;
-  std::uint16_t architecture;
+  NativeArchitecture architecture;
   bool copiesSucceed;
-  Lines calls;    // after the architecture question, which every known release asks
+  Lines calls;
   Lines records;  // UTF-8, converted to GBK for the comparison
 };
 
@@ -85,7 +84,6 @@ TEST_P(DeploySystemFilesTest, MakesExactlyTheCallsAndRecordsOfItsRow) {
   const DeploymentCase& c = GetParam();
   FakePlatform fake;
   fake.modulePath = "C:\\QZ\\QZ_DriverSetup.exe";
-  fake.nativeArchitecture = c.architecture;
   fake.copyError = c.copiesSucceed ? 0 : kErrorFileExists;
   UseFakePlatform(fake);
   InstallPaths paths;
@@ -93,10 +91,9 @@ TEST_P(DeploySystemFilesTest, MakesExactlyTheCallsAndRecordsOfItsRow) {
   fake.calls.clear();
   RecordingLog log;
 
-  DeploySystemFiles(c.release, paths);
+  DeploySystemFiles(c.release, c.architecture, paths);
 
-  EXPECT_EQ(DeploymentCalls(fake.calls),
-            c.release == WindowsRelease::kUnknown ? c.calls : Join({kAskArchitecture, c.calls}));
+  EXPECT_EQ(DeploymentCalls(fake.calls), c.calls);
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -106,52 +103,52 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DeploymentCase{"Xp32Copies",
                        WindowsRelease::kXp,
-                       0,
+                       Arch::kX86,
                        true,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Xp32Present",
                        WindowsRelease::kXp,
-                       0,
+                       Arch::kX86,
                        false,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kInf),
                         Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{"Xp64Copies",
                        WindowsRelease::kXp,
-                       9,
+                       Arch::kAmd64,
                        true,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{"Xp64Present",
                        WindowsRelease::kXp,
-                       9,
+                       Arch::kAmd64,
                        false,
                        {Copy("xp\\mdmcpq.inf", kUpperInf, 1), PatchOf(kUpperInf),
                         Copy("xp\\usbser.sys", kSys32, 1)},
                        {"INFO: WindowsXP 64Bits System \n", kInfEdited, kSysPresent}},
         DeploymentCase{"Vista32",
                        WindowsRelease::kVista,
-                       0,
+                       Arch::kX86,
                        false,
                        {},
                        {"INFO: WindowsVISTA 32Bits System\n"}},
         DeploymentCase{"Vista64",
                        WindowsRelease::kVista,
-                       9,
+                       Arch::kAmd64,
                        true,
                        {},
                        {"INFO: WindowsVISTA 64Bits System \n"}},
         DeploymentCase{
             "Win7_32Copies",
             WindowsRelease::kWindows7,
-            0,
+            Arch::kX86,
             true,
             {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), Copy("win7_32bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows7 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win7_32Present",
                        WindowsRelease::kWindows7,
-                       0,
+                       Arch::kX86,
                        false,
                        {Copy("win7_32bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win7_32bit\\usbser.sys", kSys32, 1)},
@@ -159,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win7_64Copies",
             WindowsRelease::kWindows7,
-            9,
+            Arch::kAmd64,
             true,
             {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
              Copy("win7_64bit\\64bits\\usbser.sys", kSys32, 0),
@@ -170,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win7_64CopiesFail",
             WindowsRelease::kWindows7,
-            6,
+            Arch::kIa64,
             false,
             {Copy("win7_64bit\\32bits\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
              "Wow64EnableWow64FsRedirection 0", Copy("win7_64bit\\64bits\\usbser.sys", kSys32, 0),
@@ -181,13 +178,13 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win8_32Copies",
             WindowsRelease::kWindows8,
-            0,
+            Arch::kX86,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows8 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win8_32Present",
                        WindowsRelease::kWindows8,
-                       5,
+                       Arch::kX86,
                        false,
                        {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win8_64bit\\usbser.sys", kSys32, 1)},
@@ -195,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win8_64Copies",
             WindowsRelease::kWindows8,
-            9,
+            Arch::kAmd64,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
              Copy("win8_64bit\\usbser.sys", kSys32, 1), "Wow64EnableWow64FsRedirection 1"},
@@ -203,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win8_64Present",
             WindowsRelease::kWindows8,
-            9,
+            Arch::kAmd64,
             false,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
              "Wow64EnableWow64FsRedirection 0", Copy("win8_64bit\\usbser.sys", kSys32, 1),
@@ -212,13 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win81_32Copies",
             WindowsRelease::kWindows81,
-            0,
+            Arch::kX86,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), Copy("win8_64bit\\usbser.sys", kSys32, 1)},
             {"INFO: Windows8.1 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win81_32Present",
                        WindowsRelease::kWindows81,
-                       12,
+                       Arch::kX86,
                        false,
                        {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win8_64bit\\usbser.sys", kSys32, 1)},
@@ -226,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win81_64Copies",
             WindowsRelease::kWindows81,
-            9,
+            Arch::kAmd64,
             true,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), "Wow64EnableWow64FsRedirection 0",
              Copy("win8_64bit\\usbser.sys", kSys32, 1), "Wow64EnableWow64FsRedirection 1"},
@@ -234,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         DeploymentCase{
             "Win81_64Present",
             WindowsRelease::kWindows81,
-            9,
+            Arch::kAmd64,
             false,
             {Copy("win8_64bit\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
              "Wow64EnableWow64FsRedirection 0", Copy("win8_64bit\\usbser.sys", kSys32, 1),
@@ -242,33 +239,53 @@ INSTANTIATE_TEST_SUITE_P(
             {"INFO: Windows8.1 64Bits System \n", kInfEdited, kSysPresent}},
         DeploymentCase{"Win10_32Copies",
                        WindowsRelease::kWindows10,
-                       0,
+                       Arch::kX86,
                        true,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 32Bits System\n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win10_32Present",
                        WindowsRelease::kWindows10,
-                       0xFFFF,
+                       Arch::kX86,
                        false,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 32Bits System\n", kInfEdited, kSysPresent}},
         DeploymentCase{"Win10_64CopiesWithRedirectionOn",
                        WindowsRelease::kWindows10,
-                       9,
+                       Arch::kAmd64,
                        true,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 64Bits System \n", kInfCopied, kSysCopied}},
         DeploymentCase{"Win10_64Present",
                        WindowsRelease::kWindows10,
-                       9,
+                       Arch::kAmd64,
                        false,
                        {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
                         Copy("win10\\usbser.sys", kSys32, 1)},
                        {"INFO: Windows10 64Bits System \n", kInfEdited, kSysPresent}},
+        // ARM64 Windows gets the 64-bit Windows 10 step, its processor named after the release.
+        DeploymentCase{"Win10_Arm64Copies",
+                       WindowsRelease::kWindows10,
+                       Arch::kArm64,
+                       true,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 64Bits System \n", kArm64, kInfCopied, kSysCopied}},
+        DeploymentCase{"Win10_Arm64Present",
+                       WindowsRelease::kWindows10,
+                       Arch::kArm64,
+                       false,
+                       {Copy("win10\\mdmcpq.inf", kInf, 1), PatchOf(kInf),
+                        Copy("win10\\usbser.sys", kSys32, 1)},
+                       {"INFO: Windows10 64Bits System \n", kArm64, kInfEdited, kSysPresent}},
+        DeploymentCase{"UnknownReleaseOnArm64",
+                       WindowsRelease::kUnknown,
+                       Arch::kArm64,
+                       true,
+                       {},
+                       {"Warning: before winxp or windows server \n", kArm64}},
         DeploymentCase{"Release6AsksNothing",
                        WindowsRelease::kUnknown,
-                       9,
+                       Arch::kAmd64,
                        true,
                        {},
                        {"Warning: before winxp or windows server \n"}}),
@@ -293,11 +310,10 @@ TEST_P(RedirectionRefusedTest, SkipsTheDriverCopiesAndNeverSwitchesBack) {
   fake.calls.clear();
   RecordingLog log;
 
-  DeploySystemFiles(c.release, paths);
+  DeploySystemFiles(c.release, Arch::kAmd64, paths);
 
-  EXPECT_EQ(
-      DeploymentCalls(fake.calls),
-      Join({kAskArchitecture, {Copy(c.infSubPath, kInf, 1), "Wow64EnableWow64FsRedirection 0"}}));
+  EXPECT_EQ(DeploymentCalls(fake.calls),
+            (Lines{Copy(c.infSubPath, kInf, 1), "Wow64EnableWow64FsRedirection 0"}));
   EXPECT_EQ(log.messages(), Gbk(c.records));
 }
 
@@ -327,11 +343,10 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
   fake.calls.clear();
   RecordingLog log;
 
-  DeploySystemFiles(WindowsRelease::kWindows7, paths);
+  DeploySystemFiles(WindowsRelease::kWindows7, Arch::kAmd64, paths);
 
   EXPECT_EQ(DeploymentCalls(fake.calls),
-            Join({kAskArchitecture,
-                  {"Wow64EnableWow64FsRedirection 0", "Wow64EnableWow64FsRedirection 1"}}));
+            (Lines{"Wow64EnableWow64FsRedirection 0", "Wow64EnableWow64FsRedirection 1"}));
   EXPECT_EQ(log.messages(),
             Gbk(Lines{"INFO: Windows7 64Bits System \n", "FAIL: 无法打开mdmcpq.inf文件\n",
                       "FAIL: Windows\\System32\\drivers\\usbser.sys文件复制失败\n",
@@ -339,12 +354,11 @@ TEST(DeploySystemFilesLongFolderTest, SourcesThatDoNotFitCountAsFailedCopies) {
 
   // Shorter sub-paths still fit the same folder.
   fake.calls.clear();
-  fake.nativeArchitecture = 0;
   ASSERT_TRUE(BuildInstallPaths(paths));
   fake.calls.clear();
-  DeploySystemFiles(WindowsRelease::kXp, paths);
+  DeploySystemFiles(WindowsRelease::kXp, Arch::kX86, paths);
   EXPECT_EQ(
-      DeploymentCalls(fake.calls)[3],
+      DeploymentCalls(fake.calls)[0],
       "CopyFileA " + folder + "\\Drivers\\xp\\mdmcpq.inf -> " + kUpperInf + " fail-if-exists=1");
 }
 
@@ -373,7 +387,7 @@ TEST_P(FailedDriverCopyTest, SaysPresentOnlyWhenTheDestinationIsThere) {
   ASSERT_TRUE(BuildInstallPaths(paths));
   RecordingLog log;
 
-  DeploySystemFiles(c.release, paths);
+  DeploySystemFiles(c.release, Arch::kAmd64, paths);
 
   const auto copy = std::find_if(fake.calls.begin(), fake.calls.end(), [](const std::string& call) {
     return call.find("usbser.sys -> ") != std::string::npos;
@@ -436,7 +450,7 @@ TEST(DeploySystemFilesInterruptedEditTest, OriginalGoesBackBeforeThePackageCopy)
   ASSERT_TRUE(BuildInstallPaths(paths));
   RecordingLog log;
 
-  DeploySystemFiles(WindowsRelease::kWindows10, paths);
+  DeploySystemFiles(WindowsRelease::kWindows10, Arch::kAmd64, paths);
 
   const auto at = [&](const std::string& call) {
     return std::find(fake.calls.begin(), fake.calls.end(), call) - fake.calls.begin();

@@ -88,43 +88,96 @@ TEST(IsWindowsVersionAtLeastTest, ComparesMajorMinorThenServicePack) {
   EXPECT_FALSE(IsWindowsVersionAtLeast(7, 0, 0));
 }
 
-struct ArchitectureCase {
-  std::uint16_t architecture;
-  int is64Bit;
+using Arch = NativeArchitecture;
+
+const std::vector<std::string> kAskIsWow64Process2 = {"GetModuleHandleA kernel32",
+                                                      "GetProcAddress kernel32 IsWow64Process2"};
+const std::vector<std::string> kAskNativeSystemInfo = {
+    "GetModuleHandleA kernel32", "GetProcAddress kernel32 GetNativeSystemInfo",
+    "GetNativeSystemInfo"};
+
+// Windows before 10 1709 has no IsWow64Process2: GetNativeSystemInfo answers.
+struct SystemInfoCase {
+  std::uint16_t architecture;  // PROCESSOR_ARCHITECTURE_*
+  Arch expected;
 };
 
-class Is64BitWindowsTest : public ::testing::TestWithParam<ArchitectureCase> {};
+class NativeSystemInfoTest : public ::testing::TestWithParam<SystemInfoCase> {};
 
-TEST_P(Is64BitWindowsTest, AsksForTheNativeArchitectureEveryTime) {
+TEST_P(NativeSystemInfoTest, AnswersWhereIsWow64Process2IsMissing) {
   FakePlatform fake;
   fake.nativeArchitecture = GetParam().architecture;
   fake.processArchitecture = 0;  // a 32-bit process sees x86 through GetSystemInfo
   UseFakePlatform(fake);
-  EXPECT_EQ(Is64BitWindows(), GetParam().is64Bit);
-  EXPECT_EQ(Is64BitWindows(), GetParam().is64Bit);
-  const std::vector<std::string> once = {"GetModuleHandleA kernel32",
-                                         "GetProcAddress kernel32 GetNativeSystemInfo",
-                                         "GetNativeSystemInfo"};
-  std::vector<std::string> twice = once;
-  twice.insert(twice.end(), once.begin(), once.end());
-  EXPECT_EQ(fake.calls, twice);
+  EXPECT_EQ(DetectNativeArchitecture(), GetParam().expected);
+  EXPECT_EQ(fake.calls, Join({kAskIsWow64Process2, kAskNativeSystemInfo}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Architectures, Is64BitWindowsTest,
-                         ::testing::Values(ArchitectureCase{9, 1}, ArchitectureCase{6, 1},
-                                           ArchitectureCase{0, 0}, ArchitectureCase{5, 0},
-                                           ArchitectureCase{12, 0}, ArchitectureCase{0xFFFF, 0}));
+INSTANTIATE_TEST_SUITE_P(Architectures, NativeSystemInfoTest,
+                         ::testing::Values(SystemInfoCase{9, Arch::kAmd64},
+                                           SystemInfoCase{6, Arch::kIa64},
+                                           SystemInfoCase{12, Arch::kArm64},
+                                           SystemInfoCase{0, Arch::kX86},
+                                           SystemInfoCase{5, Arch::kX86},  // 32-bit ARM
+                                           SystemInfoCase{0xFFFF, Arch::kX86}));
 
-TEST(Is64BitWindowsTest, FallsBackToGetSystemInfoWithoutGetNativeSystemInfo) {
+TEST(NativeSystemInfoTest, FallsBackToGetSystemInfoWithoutGetNativeSystemInfo) {
   FakePlatform fake;
   fake.hasGetNativeSystemInfo = false;
   fake.nativeArchitecture = 0;
   fake.processArchitecture = 9;
   UseFakePlatform(fake);
-  EXPECT_EQ(Is64BitWindows(), 1);
-  EXPECT_EQ(fake.calls, (std::vector<std::string>{"GetModuleHandleA kernel32",
-                                                  "GetProcAddress kernel32 GetNativeSystemInfo",
-                                                  "GetSystemInfo"}));
+  EXPECT_EQ(DetectNativeArchitecture(), Arch::kAmd64);
+  EXPECT_EQ(fake.calls, Join({kAskIsWow64Process2,
+                              {"GetModuleHandleA kernel32",
+                               "GetProcAddress kernel32 GetNativeSystemInfo", "GetSystemInfo"}}));
+}
+
+// Where IsWow64Process2 answers with a machine it knows, that machine decides; anything else,
+// and its failure, leave the question to GetNativeSystemInfo. An emulated x86 process is told
+// x64 by GetNativeSystemInfo on Windows 11 on ARM, which the fallback rows show.
+struct Wow64Case {
+  const char* name;
+  std::uint16_t nativeMachine;  // IMAGE_FILE_MACHINE_*
+  std::uint32_t error;          // IsWow64Process2 fails with it
+  Arch expected;
+  bool fallsBack;
+};
+
+class IsWow64Process2Test : public ::testing::TestWithParam<Wow64Case> {};
+
+TEST_P(IsWow64Process2Test, DecidesWhenItKnowsTheMachine) {
+  const Wow64Case& c = GetParam();
+  FakePlatform fake;
+  fake.hasIsWow64Process2 = true;
+  fake.wow64NativeMachine = c.nativeMachine;
+  fake.isWow64Process2Error = c.error;
+  fake.nativeArchitecture = 9;
+  UseFakePlatform(fake);
+  EXPECT_EQ(DetectNativeArchitecture(), c.expected);
+  const std::vector<std::string> asked = Join({kAskIsWow64Process2, {"IsWow64Process2 current"}});
+  EXPECT_EQ(fake.calls, c.fallsBack ? Join({asked, kAskNativeSystemInfo}) : asked);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, IsWow64Process2Test,
+                         ::testing::Values(Wow64Case{"Arm64", 0xAA64, 0, Arch::kArm64, false},
+                                           Wow64Case{"X64", 0x8664, 0, Arch::kAmd64, false},
+                                           Wow64Case{"X86", 0x014C, 0, Arch::kX86, false},
+                                           Wow64Case{"Itanium", 0x0200, 0, Arch::kIa64, false},
+                                           Wow64Case{"UnknownMachine", 0x01C4, 0, Arch::kAmd64,
+                                                     true},
+                                           Wow64Case{"Fails", 0xAA64, 6, Arch::kAmd64, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(NativeArchitectureTest, SixtyFourBitsAndInfDecorations) {
+  EXPECT_FALSE(Is64Bit(Arch::kX86));
+  EXPECT_TRUE(Is64Bit(Arch::kAmd64));
+  EXPECT_TRUE(Is64Bit(Arch::kIa64));
+  EXPECT_TRUE(Is64Bit(Arch::kArm64));
+  EXPECT_STREQ(InfArchitecture(Arch::kX86), "x86");
+  EXPECT_STREQ(InfArchitecture(Arch::kAmd64), "amd64");
+  EXPECT_STREQ(InfArchitecture(Arch::kIa64), "ia64");
+  EXPECT_STREQ(InfArchitecture(Arch::kArm64), "arm64");
 }
 
 TEST(QueryNativeSystemInfoTest, NullRecordAsksNothing) {

@@ -37,6 +37,12 @@ struct FakePlatform {
   bool hasGetNativeSystemInfo = true;
   std::uint16_t nativeArchitecture = 9;
   std::uint16_t processArchitecture = 0;
+  // IsWow64Process2 (Windows 10 1709 on): the machines it answers (IMAGE_FILE_MACHINE_*), or the
+  // error it fails with.
+  bool hasIsWow64Process2 = false;
+  std::uint16_t wow64ProcessMachine = 0x014C;
+  std::uint16_t wow64NativeMachine = 0x8664;
+  std::uint32_t isWow64Process2Error = 0;
 
   std::uint32_t copyError = 0;
   // CopyFileA copies the real files instead of answering from the script.

@@ -85,6 +85,20 @@ void QZ_SYSTEM_CALL FakeGetNativeSystemInfo(SystemInfo* info) {
   info->wProcessorArchitecture = g_fake->nativeArchitecture;
 }
 
+int QZ_SYSTEM_CALL FakeIsWow64Process2(SystemHandle process, std::uint16_t* processMachine,
+                                       std::uint16_t* nativeMachine) {
+  const std::string who = process == CurrentProcessPseudoHandle() ? "current" : "other";
+  if (Record("IsWow64Process2 " + who)) {
+    return Fail(0);
+  }
+  if (g_fake->isWow64Process2Error != 0) {
+    return Fail(0, g_fake->isWow64Process2Error);
+  }
+  *processMachine = g_fake->wow64ProcessMachine;
+  *nativeMachine = g_fake->wow64NativeMachine;
+  return 1;
+}
+
 ProcAddress FakeGetProcAddress(ModuleHandle module, const char* name) {
   if (Record("GetProcAddress " + ModuleName(module) + " " + name)) {
     return Fail<ProcAddress>(nullptr);
@@ -95,6 +109,10 @@ ProcAddress FakeGetProcAddress(ModuleHandle module, const char* name) {
   if (module == &g_kernel32 && std::strcmp(name, "GetNativeSystemInfo") == 0 &&
       g_fake->hasGetNativeSystemInfo) {
     return reinterpret_cast<ProcAddress>(&FakeGetNativeSystemInfo);
+  }
+  if (module == &g_kernel32 && std::strcmp(name, "IsWow64Process2") == 0 &&
+      g_fake->hasIsWow64Process2) {
+    return reinterpret_cast<ProcAddress>(&FakeIsWow64Process2);
   }
   return nullptr;
 }

@@ -11,11 +11,22 @@ from cases.common import (
     SYS_PRESENT, case, check, expect_messages, run_program)
 
 
+def machine_answer(ctx):
+    """IsWow64Process2's answer in this prefix, and the architecture the programs take."""
+    code, output = ctx.prefix.run_for_output(ctx.helper, ["architecture"])
+    check(code == 0, "helper architecture failed with %d" % code)
+    return output.split()
+
+
 @case("win64")
 def log_frame_and_exact_bytes(ctx):
-    """A complete run on a fresh 64-bit Windows 10: every byte of the log, frame included."""
+    """A complete run on a fresh 64-bit Windows 10: every byte of the log, frame included. Wine
+    has IsWow64Process2, so the run takes the machine from it: x64, and the log is as ever."""
     ctx.prefix.set_version("win10")
     ctx.prefix.fresh_system()
+    answer = machine_answer(ctx)
+    check(answer == ["IsWow64Process2", "014c", "8664", "amd64"],
+          "machine answer %r, want IsWow64Process2 014c 8664 amd64" % answer)
     folder = ctx.program_folder("frame")
     before = time.time()
     check(run_program(ctx, folder) == 0, "exit code is not 0")
@@ -35,6 +46,15 @@ def log_frame_and_exact_bytes(ctx):
     check(stamps == sorted(stamps), "stamps go backwards")
     check(wine_env.local_stamp(before - 1) <= stamps[0] and stamps[-1] <= wine_env.local_stamp(after + 1),
           "stamps %s..%s are not local time of the run" % (stamps[0], stamps[-1]))
+
+
+@case("win32")
+def machine_on_32_bit_windows(ctx):
+    """IsWow64Process2 under 32-bit Wine names the machine x86, as GetNativeSystemInfo does."""
+    ctx.prefix.set_version("win10")
+    answer = machine_answer(ctx)
+    check(answer == ["IsWow64Process2", "0000", "014c", "x86"],
+          "machine answer %r, want IsWow64Process2 0000 014c x86" % answer)
 
 
 @case("win64")
