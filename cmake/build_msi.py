@@ -24,6 +24,7 @@ from xml.sax.saxutils import quoteattr
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import check_driver_package as package  # noqa: E402
+import compound_file  # noqa: E402
 
 # Every code derived here lives in this namespace, so no other product's can collide with ours.
 NAMESPACE = uuid.UUID("6F0B7C52-3C1E-4B8A-9A57-2D4E1A6C9B30")
@@ -104,81 +105,87 @@ def content_digest(bundle, tree, extra):
     return digest.hexdigest()
 
 
-# The summary information's creation and last-save times (PIDs 12 and 13), which wixl takes
-# from the clock. They live in the compound file's "\x05SummaryInformation" stream.
-def set_summary_times(msi, epoch):
+VT_I2, VT_LPSTR, VT_FILETIME = 2, 30, 64
+
+
+def patch_summary(msi, change):
+    """Changes the summary's property values in place: `change(stream, {pid: (type, offset of
+    the value)})` edits the stream's bytes, which are then written back."""
     data = bytearray(Path(msi).read_bytes())
-    sector_size = 1 << struct.unpack_from("<H", data, 30)[0]
-    mini_size = 1 << struct.unpack_from("<H", data, 32)[0]
-    first_directory, = struct.unpack_from("<I", data, 48)
-    mini_cutoff, first_minifat, minifat_count = struct.unpack_from("<III", data, 56)
-    difat = list(struct.unpack_from("<109I", data, 76))
-    first_difat, difat_count = struct.unpack_from("<II", data, 68)
-    sector_at = lambda n: 512 + n * sector_size if sector_size == 512 else (n + 1) * sector_size
-    per_sector = sector_size // 4
-    next_difat = first_difat
-    for _ in range(difat_count):
-        base = sector_at(next_difat)
-        difat += struct.unpack_from("<%dI" % (per_sector - 1), data, base)
-        next_difat, = struct.unpack_from("<I", data, base + sector_size - 4)
-    fat = []
-    for sector in difat:
-        if sector >= 0xFFFFFFFA:
-            continue
-        fat += struct.unpack_from("<%dI" % per_sector, data, sector_at(sector))
-
-    def chain(start):
-        sectors = []
-        while start < 0xFFFFFFFA:
-            sectors.append(start)
-            start = fat[start]
-        return sectors
-
-    directory = b"".join(bytes(data[sector_at(s):sector_at(s) + sector_size])
-                         for s in chain(first_directory))
-    entries = [directory[i:i + 128] for i in range(0, len(directory), 128)]
-    root_start, = struct.unpack_from("<I", entries[0], 116)
-    wanted = "\x05SummaryInformation".encode("utf-16-le")
-    for entry in entries:
-        name_length, = struct.unpack_from("<H", entry, 64)
-        if entry[:max(name_length - 2, 0)] == wanted:
-            start, size = struct.unpack_from("<IQ", entry, 116)
-            break
-    else:
-        raise RuntimeError("no summary information in %s" % msi)
-    size &= 0xFFFFFFFF
-    # Where each byte of the stream sits in the file.
-    if size < mini_cutoff:
-        minifat = []
-        for sector in chain(first_minifat):
-            minifat += struct.unpack_from("<%dI" % per_sector, data, sector_at(sector))
-        root_sectors = chain(root_start)
-        offsets = []
-        mini = start
-        while mini < 0xFFFFFFFA:
-            at = mini * mini_size
-            base = sector_at(root_sectors[at // sector_size]) + at % sector_size
-            offsets += range(base, base + mini_size)
-            mini = minifat[mini]
-    else:
-        offsets = [sector_at(s) + i for s in chain(start) for i in range(sector_size)]
-    offsets = offsets[:size]
-    stream = bytearray(data[o] for o in offsets)
+    offsets, stream = compound_file.stream(data, "\x05SummaryInformation")
     section_offset, = struct.unpack_from("<I", stream, 44)
     count, = struct.unpack_from("<I", stream, section_offset + 4)
-    filetime = (epoch + FILETIME_EPOCH_OFFSET) * 10000000
-    found = set()
+    values = {}
     for index in range(count):
         pid, offset = struct.unpack_from("<II", stream, section_offset + 8 + 8 * index)
-        value_at = section_offset + offset
-        if pid in (12, 13) and struct.unpack_from("<I", stream, value_at)[0] == 64:  # VT_FILETIME
-            struct.pack_into("<Q", stream, value_at + 4, filetime)
-            found.add(pid)
-    if found != {12, 13}:
-        raise RuntimeError("the summary information of %s has no times to fix" % msi)
+        values[pid] = (struct.unpack_from("<I", stream, section_offset + offset)[0],
+                       section_offset + offset + 4)
+    change(stream, values)
     for o, byte in zip(offsets, stream):
         data[o] = byte
     Path(msi).write_bytes(bytes(data))
+
+
+# The summary information's creation and last-save times (PIDs 12 and 13), which wixl takes
+# from the clock.
+def set_summary_times(msi, epoch):
+    filetime = (epoch + FILETIME_EPOCH_OFFSET) * 10000000
+
+    def change(stream, values):
+        for pid in (12, 13):
+            kind, at = values.get(pid, (None, None))
+            if kind != VT_FILETIME:
+                raise RuntimeError("the summary information of %s has no times to fix" % msi)
+            struct.pack_into("<Q", stream, at, filetime)
+    patch_summary(msi, change)
+
+
+# Windows reads the summary's strings in the code page of its PID 1; msibuild writes them as
+# UTF-8 under 1252. The author (PID 4) is rewritten in the package's code page, in its own slot:
+# that code page never needs more bytes than UTF-8 for the same text.
+def set_summary_code_page(msi, code_page, author):
+    encoded = author.encode("cp%d" % code_page) + b"\0"
+
+    def change(stream, values):
+        kind, at = values.get(1, (None, None))
+        author_kind, author_at = values.get(4, (None, None))
+        if kind != VT_I2 or author_kind != VT_LPSTR:
+            raise RuntimeError("the summary information of %s has no code page or author" % msi)
+        room, = struct.unpack_from("<I", stream, author_at)
+        if len(encoded) > room:
+            raise RuntimeError("the author does not fit the summary of %s" % msi)
+        struct.pack_into("<h", stream, at, code_page)
+        struct.pack_into("<I", stream, author_at, len(encoded))
+        stream[author_at + 4:author_at + 4 + room] = encoded.ljust(room, b"\0")
+    patch_summary(msi, change)
+
+
+def replace_property(msi, work, name, value):
+    """Writes the Property table out as an IDT file (UTF-8 text) with `name` set to `value`;
+    answers the msibuild command that imports it back."""
+    exported = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True,
+                              stdout=subprocess.PIPE, timeout=120).stdout
+    lines = exported.decode("utf-8").split("\r\n")
+    rows = [line for line in lines[3:] if line.split("\t")[0] == name]
+    if len(rows) != 1:
+        raise RuntimeError("%s has %d %s properties" % (msi, len(rows), name))
+    lines[lines.index(rows[0])] = "%s\t%s" % (name, value)
+    # msibuild names the table after the file.
+    idt = Path(work) / "Property.idt"
+    idt.write_bytes("\r\n".join(lines).encode("utf-8"))
+    return ["msibuild", str(msi), "-i", str(idt)]
+
+
+def code_page_of(publisher):
+    """The package's code page for the publisher: None (the default) for ASCII, 936 for what
+    GBK can encode, else 0: no package can carry it for the machines it goes to."""
+    if publisher.isascii():
+        return None
+    try:
+        publisher.encode("gbk")
+    except UnicodeEncodeError:
+        return 0
+    return 936
 
 
 def main():
@@ -197,12 +204,13 @@ def main():
         print("error: the package's %s has no [Version] Provider to name the publisher"
               % package.PACKAGE_INF, file=sys.stderr)
         return 1
-    # wixl 0.101 drops any text outside ASCII from the package, so a Provider such as "青州科技"
-    # would leave Add/Remove Programs without a publisher: no package rather than a wrong one.
-    if not publisher.isascii():
-        print("warning: no installer package: the package's Provider %r is not ASCII text, which "
-              "wixl cannot write into one; the zip is made as before" % publisher,
-              file=sys.stderr)
+    # wixl 0.101 drops any text outside ASCII, so such a publisher goes in after it, in the code
+    # page that Chinese Windows reads it in. No package rather than one with a wrong publisher.
+    code_page = code_page_of(publisher)
+    if code_page == 0:
+        print("warning: no installer package: the package's Provider %r is neither ASCII nor "
+              "GBK text, which an installer package for Chinese Windows cannot carry; the zip is "
+              "made as before" % publisher, file=sys.stderr)
         return SKIPPED
     if not re.fullmatch(r"\d+\.\d+\.\d+(\.\d+)?", args.version):
         print("error: %r is not a version an installer package can carry" % args.version,
@@ -215,7 +223,9 @@ def main():
     # Each release is a product of its own (a major upgrade); each build of different content
     # is a package of its own.
     product = code("product", args.version)
-    values = {"PRODUCT_CODE": product, "VERSION": args.version, "PUBLISHER": publisher,
+    # Replaced after wixl when it is not ASCII.
+    values = {"PRODUCT_CODE": product, "VERSION": args.version,
+              "PUBLISHER": publisher if code_page is None else "QZ_PUBLISHER",
               "LOGS_COMPONENT": code("component", "logs/"),
               "INSTALL_CHECK_DLL": check_dll.name}
     text = template
@@ -223,8 +233,8 @@ def main():
         text = text.replace('"@%s@"' % key, quoteattr(value)).replace("@%s@" % key, value)
     fragment = files_fragment(bundle, tree)
     package_code = code("package", content_digest(bundle, tree, [
-        text.encode("utf-8"), fragment.encode("utf-8"), check_dll.read_bytes(),
-        Path(__file__).read_bytes()]))
+        text.encode("utf-8"), fragment.encode("utf-8"), publisher.encode("utf-8"),
+        check_dll.read_bytes(), Path(__file__).read_bytes()]))
 
     # The cabinet carries each file's time: the epoch's, as the zip's entries.
     for path in bundle.rglob("*"):
@@ -238,14 +248,24 @@ def main():
         files_wxs.write_text(fragment, encoding="utf-8")
         building = output.resolve().with_name(output.name + ".building")
         env = dict(os.environ, SOURCE_DATE_EPOCH=str(epoch))
-        for command in (["wixl", "--arch", "x86", "-o", str(building), str(product_wxs),
-                         str(files_wxs)],
-                        ["msibuild", str(building), "-s", "QZ USB-to-UART Driver", publisher,
-                         "Intel;1033", "{%s}" % package_code],
-                        # wixl drops Execute="rollback": 3410 is 18 (a program the package
-                        # installs) + 64 (exit code ignored) + 1280 (rollback) + 2048 (as SYSTEM).
-                        ["msibuild", str(building), "-q", "UPDATE `CustomAction` SET `Type` = 3410 "
-                         "WHERE `Action` = 'UndoDriverSetup'"]):
+        # Each step's command is made when its turn comes: a step may read what the one before
+        # it wrote.
+        steps = [lambda: ["wixl", "--arch", "x86", "-o", str(building), str(product_wxs),
+                          str(files_wxs)],
+                 lambda: ["msibuild", str(building), "-s", "QZ USB-to-UART Driver", publisher,
+                          "Intel;1033", "{%s}" % package_code],
+                 # wixl drops Execute="rollback": 3410 is 18 (a program the package installs)
+                 # + 64 (exit code ignored) + 1280 (rollback) + 2048 (as SYSTEM).
+                 lambda: ["msibuild", str(building), "-q", "UPDATE `CustomAction` SET `Type` = "
+                          "3410 WHERE `Action` = 'UndoDriverSetup'"]]
+        if code_page is not None:
+            force = Path(work) / "_ForceCodepage.idt"
+            force.write_bytes(b"\r\n\r\n%d\t_ForceCodepage\r\n" % code_page)
+            steps += [lambda: ["msibuild", str(building), "-i", str(force)],
+                      # Imported into the database's new code page, the publisher stays whole.
+                      lambda: replace_property(building, work, "Manufacturer", publisher)]
+        for step in steps:
+            command = step()
             completed = subprocess.run(command, cwd=work, env=env, stdout=subprocess.PIPE,
                                        stderr=subprocess.STDOUT, text=True)
             # wixl warns of what WiX knows and it does not; only a failure matters.
@@ -254,6 +274,8 @@ def main():
                 print("error: %s failed:\n%s" % (command[0], completed.stdout), file=sys.stderr)
                 return 1
         set_summary_times(building, epoch)
+        if code_page is not None:
+            set_summary_code_page(building, code_page, publisher)
         building.replace(output)
     print("installer package %s: product code {%s}, package code {%s}" % (args.version, product,
                                                                          package_code))

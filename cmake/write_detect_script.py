@@ -13,13 +13,25 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import check_driver_package as package  # noqa: E402
 
 
+def provider_expression(provider):
+    """The Provider as PowerShell 2.0 code: a quoted string when it is ASCII, else its UTF-16
+    code units, which no re-encoding of the script can change."""
+    if provider.isascii():
+        # A single-quoted PowerShell string takes a quote as two.
+        return "'%s'" % provider.replace("'", "''")
+    units = provider.encode("utf-16-le")
+    codes = ["0x%04X" % int.from_bytes(units[i:i + 2], "little") for i in range(0, len(units), 2)]
+    return "-join ([char[]](%s))" % ", ".join(codes)
+
+
 def main():
     drivers, template, output = (Path(argument) for argument in sys.argv[1:4])
     inf = package.find(drivers, package.PACKAGE_INF)
     if inf is None:
         print("error: %s is missing" % package.PACKAGE_INF, file=sys.stderr)
         return 1
-    provider = package.version_value(inf, "Provider")
+    # The machines it goes to read an ANSI INF as GBK, as the installer package's build does.
+    provider = package.version_value(inf, "Provider", ansi="gbk")
     version = package.driver_version(inf)
     problems = []
     if not provider:
@@ -32,11 +44,11 @@ def main():
                   "apart" % (drivers, package.PACKAGE_INF, problem), file=sys.stderr)
         return 1
     text = template.read_text(encoding="ascii")
-    # A single-quoted PowerShell string takes a quote as two.
-    text = text.replace("@QZ_PROVIDER@", provider.replace("'", "''"))
+    text = text.replace("@QZ_PROVIDER_EXPRESSION@", provider_expression(provider))
+    text = text.replace("@QZ_PROVIDER@", provider)
     text = text.replace("@QZ_DRIVER_VERSION@", version)
     output.parent.mkdir(parents=True, exist_ok=True)
-    # With its byte-order mark, PowerShell 2.0 reads a Provider outside ASCII as UTF-8.
+    # With its byte-order mark, PowerShell 2.0 reads the comment's Provider as UTF-8 too.
     output.write_bytes(b"\xef\xbb\xbf" +
                        text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8"))
     return 0

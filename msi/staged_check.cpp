@@ -30,10 +30,11 @@ extern "C" __declspec(dllexport) unsigned __stdcall CheckPackageStaged(Installer
     return kActionFailed;
   }
   const std::string inf = folder + kPackageInfSuffix;
-  if (PackageStaged(inf.c_str())) {
+  if (ThisReleaseStaged(inf.c_str())) {
     InstallerLogLine(session, "QZ_DriverSetup: the driver store holds the package of " + inf);
     return kActionSucceeded;
   }
+  // An earlier release may still be staged; only this one's very INF makes the install good.
   InstallerLogLine(session, "QZ_DriverSetup: the driver store does not hold the package of " + inf +
                                 " after QZ_DriverSetup.exe ran; its log says why: " + folder +
                                 kLogSuffix);

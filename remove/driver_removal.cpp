@@ -51,11 +51,12 @@ std::vector<std::string> Candidates(const std::string& infFolder) {
   return paths;
 }
 
-PublishedInf Describe(const std::string& path, const std::string& ours) {
+// With `bytesOnly` the Setup API is not asked what the INF was staged from, nor its provider.
+PublishedInf Describe(const std::string& path, const std::string& ours, bool bytesOnly) {
   PublishedInf inf{FileNameOf(path), false, "", ""};
   std::string bytes;
   inf.sameBytes = ReadWholeFile(path.c_str(), bytes) && bytes == ours;
-  if (!inf.sameBytes) {
+  if (!inf.sameBytes && !bytesOnly) {
     char original[kPathCapacity] = {};
     if (Platform().QueryInfOriginalFileName(path.c_str(), original, kPathCapacity) != 0) {
       inf.originalName = original;
@@ -82,28 +83,31 @@ bool Remove(const std::string& path) {
   return false;
 }
 
-// The staged copies of the package that IsThisPackage picks out of the system's INF folder.
+// The staged copies of the package out of the system's INF folder: those IsThisPackage picks,
+// or only this release's very bytes.
 struct StagedCopies {
   bool identified = false;  // the package INF could be read
   bool searched = false;    // and the system's INF folder found
   std::vector<std::string> paths;
 };
 
-StagedCopies FindStagedCopies(const char* packageInfPath) {
+StagedCopies FindStagedCopies(const char* packageInfPath, bool thisReleaseOnly) {
   StagedCopies copies;
   std::string ours;
   if (packageInfPath[0] == '\0' || !ReadWholeFile(packageInfPath, ours)) {
     return copies;
   }
   copies.identified = true;
-  const std::string ourProvider = VersionString(packageInfPath, "Provider");
+  const std::string ourProvider =
+      thisReleaseOnly ? std::string() : VersionString(packageInfPath, "Provider");
   char windows[kPathCapacity] = {};
   if (Platform().GetSystemWindowsDirectoryA(windows, kPathCapacity) == 0) {
     return copies;
   }
   copies.searched = true;
   for (const std::string& path : Candidates(std::string(windows) + "\\inf\\")) {
-    if (IsThisPackage(Describe(path, ours), ourProvider)) {
+    const PublishedInf inf = Describe(path, ours, thisReleaseOnly);
+    if (thisReleaseOnly ? inf.sameBytes : IsThisPackage(inf, ourProvider)) {
       copies.paths.push_back(path);
     }
   }
@@ -120,12 +124,12 @@ bool IsThisPackage(const PublishedInf& inf, const std::string& ourProvider) {
          SameIgnoringCase(inf.provider, ourProvider);
 }
 
-bool PackageStaged(const char* packageInfPath) {
-  return !FindStagedCopies(packageInfPath).paths.empty();
+bool ThisReleaseStaged(const char* packageInfPath) {
+  return !FindStagedCopies(packageInfPath, true).paths.empty();
 }
 
 bool RemoveDriverPackages(const char* packageInfPath) {
-  const StagedCopies copies = FindStagedCopies(packageInfPath);
+  const StagedCopies copies = FindStagedCopies(packageInfPath, false);
   if (!copies.identified) {
     LogInfo(kMsgPackageUnidentified);
     return false;

@@ -16,9 +16,10 @@ struct PublishedInf {
 // file name by the same provider. Another maker's INF of that file name is not.
 bool IsThisPackage(const PublishedInf& inf, const std::string& ourProvider);
 
-// Whether the driver store holds the package, matched as the remover matches it. False when the
-// package INF cannot be read or the store cannot be searched.
-bool PackageStaged(const char* packageInfPath);
+// Whether the driver store holds this release of the package: an INF byte for byte the bundle's.
+// An earlier release still staged is not it. False when the package INF cannot be read or the
+// store cannot be searched.
+bool ThisReleaseStaged(const char* packageInfPath);
 
 // Removes every staged copy of the package from the driver store and reports each. True when
 // nothing failed (finding none included). Nothing else on the system is touched.

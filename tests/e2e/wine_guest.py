@@ -36,11 +36,12 @@ MIRRORS = ["deb http://deb.debian.org/debian bookworm main",
            "deb http://deb.debian.org/debian bookworm-updates main",
            "deb http://deb.debian.org/debian-security bookworm-security main"]
 # Wine as on the other machines, the kernel, and what the cases run beside Wine: Python, the
-# signing tools, the installer-package tools and the compilers of the planted DLLs.
+# signing tools, the installer-package tools, the compilers of the planted DLLs and the locale
+# definitions a Chinese Windows is made from.
 PACKAGES = ["linux-image-amd64", "initramfs-tools", "kmod", "mount", "iproute2", "procps",
             "wine", "wine32:i386", "wine64", "python3", "python3-pefile", "python3-asn1crypto",
             "openssl", "osslsigncode", "wixl", "msitools", "gcc-mingw-w64-i686-posix",
-            "gcc-mingw-w64-x86-64-posix"]
+            "gcc-mingw-w64-x86-64-posix", "locales"]
 DISK_SIZE = "16G"
 MEMORY_MB = 6144
 CPUS = 2

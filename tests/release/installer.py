@@ -4,7 +4,9 @@ refusals and uninstall under Wine's msiexec /qn."""
 import os
 import re
 import shutil
+import struct
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -259,20 +261,144 @@ def build_msi(source, bundle, version, install_check, output, epoch=315532800):
     return output
 
 
-def check_publisher_outside_ascii(source, bundle, install_check, work):
-    """A Provider outside ASCII (here GBK, as an ANSI INF of a Chinese maker holds it) cannot be
-    written by wixl: no package, said as a warning, rather than one without its publisher."""
-    copy = Path(work) / "chinese_provider"
-    shutil.rmtree(copy, ignore_errors=True)
-    shutil.copytree(bundle, copy)
+# A Chinese maker's name as its INF's Provider, and one that GBK cannot hold (Korean).
+CHINESE_PROVIDER = "青州科技"
+NOT_GBK_PROVIDER = "청주 QZ"
+
+
+def with_inf_edited(bundle, folder, pattern, replacement):
+    """A copy of the bundle in `folder` whose package INF has its one match of `pattern` (bytes)
+    replaced."""
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.copytree(bundle, folder)
+    inf = Path(folder) / "Drivers" / "QZ_UsbToUartDriver.inf"
+    data, count = re.subn(pattern, replacement, inf.read_bytes())
+    check(count == 1, "the package INF has no one match of %r" % pattern)
+    inf.write_bytes(data)
+    return Path(folder)
+
+
+def with_provider(bundle, folder, provider, encoding):
+    """A copy of the bundle whose package INF names `provider`: written as a Chinese maker's
+    ANSI INF ("gbk") or as UTF-16 with its byte-order mark ("utf-16")."""
+    copy = with_inf_edited(bundle, folder, rb'(?m)^QZ\s*=\s*"QZ"',
+                           b'QZ="' + provider.encode("utf-8") + b'"')
     inf = copy / "Drivers" / "QZ_UsbToUartDriver.inf"
-    inf.write_bytes(re.sub(rb'(?m)^QZ\s*=\s*"QZ"', 'QZ="青州科技"'.encode("gbk"), inf.read_bytes()))
-    output = Path(work) / "chinese_provider.msi"
+    text = inf.read_bytes().decode("utf-8")
+    inf.write_bytes(text.encode("gbk") if encoding == "gbk" else
+                    b"\xff\xfe" + text.encode("utf-16-le"))
+    return copy
+
+
+def summary_values(msi):
+    """{pid: value} of the package's summary information; strings as their bytes."""
+    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cmake"))
+    import compound_file  # noqa: E402  (it only finds the stream's bytes)
+    _, stream = compound_file.stream(Path(msi).read_bytes(), "\x05SummaryInformation")
+    section, = struct.unpack_from("<I", stream, 44)
+    count, = struct.unpack_from("<I", stream, section + 4)
+    values = {}
+    for index in range(count):
+        pid, offset = struct.unpack_from("<II", stream, section + 8 + 8 * index)
+        kind, = struct.unpack_from("<I", stream, section + offset)
+        if kind == 2:  # VT_I2
+            values[pid] = struct.unpack_from("<h", stream, section + offset + 4)[0]
+        elif kind == 30:  # VT_LPSTR: its length counts the closing NUL
+            length, = struct.unpack_from("<I", stream, section + offset + 4)
+            values[pid] = bytes(stream[section + offset + 8:section + offset + 8 + length])
+    return values
+
+
+def check_publishers_outside_ascii(source, bundle, install_check, work):
+    """A Provider GBK can encode, in an ANSI or a UTF-16 INF, gives a package in code page 936
+    whose Manufacturer and summary author are that Provider, the same bytes from two builds;
+    one GBK cannot encode gives none, said as a warning."""
+    for encoding in ("gbk", "utf-16"):
+        copy = with_provider(bundle, Path(work) / ("chinese_" + encoding), CHINESE_PROVIDER,
+                             encoding)
+        built = []
+        for build in ("one", "two"):
+            output = Path(work) / ("chinese_%s_%s.msi" % (encoding, build))
+            output.unlink(missing_ok=True)
+            built.append(build_msi(source, copy, "1.2.0", install_check, output))
+        check(built[0].read_bytes() == built[1].read_bytes(),
+              "two builds of the %s package differ" % encoding)
+        properties = {row["Property"]: row["Value"] for row in table(built[0], "Property")}
+        check(properties.get("Manufacturer") == CHINESE_PROVIDER,
+              "%s: Manufacturer is %r" % (encoding, properties.get("Manufacturer")))
+        summary = summary_values(built[0])
+        check(summary.get(1) == 936 and
+              summary.get(4) == CHINESE_PROVIDER.encode("gbk") + b"\0",
+              "%s: the summary's code page and author are %r, %r" % (
+                  encoding, summary.get(1), summary.get(4)))
+        # msiinfo exports the code page as the table's name line.
+        text = subprocess.run(["msiinfo", "export", str(built[0]), "_ForceCodepage"],
+                              stdout=subprocess.PIPE, check=True, timeout=60).stdout
+        check(b"936\t_ForceCodepage" in text,
+              "%s: the database's code page is not 936: %r" % (encoding, text))
+
+        check_detect_script(source, copy, Path(work) / ("detect_%s.ps1" % encoding))
+
+    copy = with_provider(bundle, Path(work) / "korean", NOT_GBK_PROVIDER, "utf-16")
+    output = Path(work) / "korean.msi"
     output.unlink(missing_ok=True)
     code, text = run_build_msi(source, copy, "1.2.0", install_check, output)
-    check(code == 3 and "warning: no installer package" in text and "青州科技" in text,
-          "a Provider outside ASCII: exit code %d, said:\n%s" % (code, text))
+    check(code == 3 and "warning: no installer package" in text and NOT_GBK_PROVIDER in text,
+          "a Provider GBK cannot encode: exit code %d, said:\n%s" % (code, text))
     check(not output.exists(), "a package was written without its publisher")
+
+
+def check_detect_script(source, bundle, output):
+    """deploy\\detect.ps1 for a Chinese Provider: PowerShell 2.0 reads a script without a
+    byte-order mark in the machine's ANSI code page, so the Provider the code compares is
+    written as UTF-16 code units, ASCII whatever reads it; only comments may hold other text."""
+    completed = subprocess.run(
+        ["/usr/bin/python3", str(Path(source) / "cmake" / "write_detect_script.py"),
+         str(Path(bundle) / "Drivers"), str(Path(source) / "res" / "deploy" / "detect.ps1.in"),
+         str(output)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    check(completed.returncode == 0, "write_detect_script.py failed:\n%s" %
+          completed.stdout.decode("utf-8", "replace"))
+    data = output.read_bytes()
+    check(data.startswith(b"\xef\xbb\xbf"), "detect.ps1 has no UTF-8 byte-order mark")
+    lines = data[3:].split(b"\r\n")
+    code = [line for line in lines if not line.lstrip().startswith(b"#")]
+    check(all(line.isascii() for line in code), "detect.ps1's code holds more than ASCII")
+    assigned = [line for line in code if line.startswith(b"$packageProvider = ")]
+    found = re.fullmatch(rb"\$packageProvider = -join \(\[char\[\]\]\(((?:0x[0-9A-F]{4}, )*"
+                         rb"0x[0-9A-F]{4})\)\)", assigned[0] if assigned else b"")
+    check(found is not None, "detect.ps1 does not set the Provider from its code units: %r" %
+          assigned)
+    read_back = "".join(chr(int(unit, 16)) for unit in found.group(1).split(b", "))
+    check(read_back == CHINESE_PROVIDER, "detect.ps1 reads the Provider as %r" % read_back)
+
+
+def registry_text(value):
+    """A string of Wine's registry files: UTF-16 code units outside ASCII are \\x escapes."""
+    return re.sub(r"\\x([0-9a-fA-F]{1,4})|\\(.)",
+                  lambda m: chr(int(m.group(1), 16)) if m.group(1) else m.group(2), value)
+
+
+def chinese_publisher(installer, source, bundle, install_check):
+    """Installed on a Chinese Windows (ANSI code page 936), the package of a Chinese maker shows
+    its Provider as the Add/Remove Programs publisher."""
+    # Written to a pipe, cmd's Chinese text is in the ANSI code page: GBK only where it is 936.
+    said = installer.prefix.wine(["cmd", "/c", "chcp"], stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, timeout=120).stdout
+    check("代码页" in said.decode("gbk", "replace"),
+          "the prefix is not a Chinese Windows: chcp says %r" % said)
+    copy = with_provider(bundle, installer.work / "chinese_bundle", CHINESE_PROVIDER, "gbk")
+    msi = build_msi(source, copy, "1.2.0", install_check, installer.work / "chinese.msi")
+    installer.clean(msi)
+    code, text = installer.install(msi)
+    check(code == 0, "installing the Chinese maker's package failed (%d):\n%s" % (code,
+                                                                              text[-2000:]))
+    entries = installer.entries()
+    check(len(entries) == 1, "Add/Remove Programs has %d entries: %r" % (len(entries), entries))
+    publisher = registry_text(next(iter(entries.values())).get("Publisher", ""))
+    check(publisher == CHINESE_PROVIDER, "the publisher is %r, want %r" % (publisher,
+                                                                         CHINESE_PROVIDER))
+    check(ends_with(runs_in(installer.log)[-1], SUMMARY_SUCCESS), "set-up did not succeed")
+    check_uninstalled(installer, msi)
 
 
 def upgrade_and_remove(installer, source, bundle, release_msi, version, install_check):
@@ -306,8 +432,9 @@ def upgrade_and_remove(installer, source, bundle, release_msi, version, install_
 
 
 def refused_installs(installer, source, bundle, release_msi, install_check):
-    """Set-up without a log (exit 1), and set-up that leaves the store without the package: each
-    fails the install (1603), which is rolled back: no programs and no entry."""
+    """Set-up without a log (exit 1), and set-up that leaves the store without this release
+    (an earlier one staged): each fails the install (1603), which is rolled back: no programs
+    and no entry."""
     installer.clean(release_msi)
     blocked = installer.log
     blocked.mkdir(parents=True)  # a folder where the log should be: set-up cannot log
@@ -317,12 +444,23 @@ def refused_installs(installer, source, bundle, release_msi, install_check):
     check(not (installer.folder / "QZ_DriverSetup.exe").exists(), "a failed install left files")
     installer.clean(release_msi)
 
-    # Wine stages no INF whose signature line names no Windows: set-up runs and logs the failure.
-    unstageable = installer.work / "unstageable"
-    shutil.rmtree(unstageable, ignore_errors=True)
-    shutil.copytree(bundle, unstageable)
-    inf = unstageable / "Drivers" / "QZ_UsbToUartDriver.inf"
-    inf.write_bytes(inf.read_bytes().replace(b'Signature="$Windows NT$"', b'Signature="$None$"'))
+    # An earlier release, staged as a zip install of it leaves it: the same INF name and
+    # Provider, other bytes. It is not this release, so it must not make the failure below pass.
+    earlier = with_inf_edited(bundle, installer.work / "earlier_zip",
+                              rb"(?m)^DriverVer\s*=[^\r\n]*", b"DriverVer=01/01/2023,1.1.0.0")
+    (earlier / "logs").mkdir(exist_ok=True)
+    check(installer.prefix.run(earlier / "QZ_DriverSetup.exe", cwd=earlier) == 0 and
+          ends_with(runs_in(earlier / "logs" / "QZ_Orvo_Driver_Log.txt")[-1], SUMMARY_SUCCESS),
+          "the earlier release could not be staged")
+    check(installer.staged() != [], "the earlier release is not in the driver store")
+
+    # Wine stages no INF whose catalog is missing: set-up runs and logs the failure. The INF
+    # itself reads as before, its Provider too, so it is this package by name and Provider.
+    unstageable = with_inf_edited(bundle, installer.work / "unstageable", rb"(?m)^\[Version\]\r\n",
+                                  b"[Version]\r\nCatalogFile=qz_missing.cat\r\n")
+    check(not re.search(rb"(?mi)^CatalogFile\s*=\s*(?!qz_missing)",
+                        (unstageable / "Drivers" / "QZ_UsbToUartDriver.inf").read_bytes()),
+          "the package INF names a catalog of its own")
     msi = build_msi(source, unstageable, "1.2.0", install_check, installer.work / "unstageable.msi")
     code, text = installer.install(msi)
     check(code == INSTALL_FAILED, "an install without the package staged did not fail: %d" % code)

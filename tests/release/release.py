@@ -595,8 +595,8 @@ def case_zip_normalised(args):
 def case_msi_tables(args):
     installer.check_tables(kept_release(args) / installer.msi_name(args.version),
                            kept_bundle(args), args.version, commit_epoch(args.source))
-    installer.check_publisher_outside_ascii(args.source, kept_bundle(args),
-                                            kept_release(args) / INSTALL_CHECK, args.work)
+    installer.check_publishers_outside_ascii(args.source, kept_bundle(args),
+                                             kept_release(args) / INSTALL_CHECK, args.work)
 
 
 def msi_installer(args, name, arch, version):
@@ -627,7 +627,36 @@ def case_msi_win7_32(args):
     installer.check_uninstalled(place, msi)
 
 
-WINE_CASES = {"msi_win10_64", "msi_win7_32"}
+def chinese_windows(locales):
+    """The environment under which Wine is a Chinese Windows (ANSI code page 936): Wine takes
+    it from the Unix locale, here zh_CN.UTF-8 compiled into the folder `locales`."""
+    if not (locales / "zh_CN.UTF-8").is_dir():
+        locales.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["localedef", "-i", "zh_CN", "-f", "UTF-8", str(locales / "zh_CN.UTF-8")],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    check((locales / "zh_CN.UTF-8").is_dir(), "localedef made no zh_CN.UTF-8 locale (Debian's "
+          "locales package)")
+    return {"LOCPATH": str(locales), "LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"}
+
+
+def case_msi_chinese_win10_64(args):
+    kept = kept_release(args)
+    prefix = wine_env.Prefix(Path(args.wine_work) / "prefix64_zh_CN", "win64")
+    # Before its first program: every process of the prefix, its services too, is Chinese.
+    prefix.env.update(chinese_windows(windows_runner.guest_local(Path(args.wine_work) /
+                                                                 "locale")))
+    prefix.create()
+    try:
+        prefix.set_version("win10")
+        installer.chinese_publisher(
+            installer.Installer(prefix, Path(args.work) / "msi_chinese"), args.source,
+            kept_bundle(args), kept / INSTALL_CHECK)
+    finally:
+        prefix.kill()
+        shutil.rmtree(prefix.path, ignore_errors=True)
+
+
+WINE_CASES = {"msi_win10_64", "msi_win7_32", "msi_chinese_win10_64"}
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 
 
