@@ -266,28 +266,24 @@ CHINESE_PROVIDER = "青州科技"
 NOT_GBK_PROVIDER = "청주 QZ"
 
 
-def with_inf_edited(bundle, folder, pattern, replacement):
-    """A copy of the bundle in `folder` whose package INF has its one match of `pattern` (bytes)
-    replaced."""
+def with_inf_edited(bundle, folder, pattern, replacement, encode=None):
+    """A copy of the bundle in `folder` whose package INF (ASCII text) has its one match of
+    `pattern` replaced, then written by `encode` (text to bytes; ASCII by default)."""
     shutil.rmtree(folder, ignore_errors=True)
     shutil.copytree(bundle, folder)
     inf = Path(folder) / "Drivers" / "QZ_UsbToUartDriver.inf"
-    data, count = re.subn(pattern, replacement, inf.read_bytes())
+    text, count = re.subn(pattern, replacement, inf.read_bytes().decode("ascii"))
     check(count == 1, "the package INF has no one match of %r" % pattern)
-    inf.write_bytes(data)
+    inf.write_bytes(encode(text) if encode else text.encode("ascii"))
     return Path(folder)
 
 
 def with_provider(bundle, folder, provider, encoding):
     """A copy of the bundle whose package INF names `provider`: written as a Chinese maker's
     ANSI INF ("gbk") or as UTF-16 with its byte-order mark ("utf-16")."""
-    copy = with_inf_edited(bundle, folder, rb'(?m)^QZ\s*=\s*"QZ"',
-                           b'QZ="' + provider.encode("utf-8") + b'"')
-    inf = copy / "Drivers" / "QZ_UsbToUartDriver.inf"
-    text = inf.read_bytes().decode("utf-8")
-    inf.write_bytes(text.encode("gbk") if encoding == "gbk" else
-                    b"\xff\xfe" + text.encode("utf-16-le"))
-    return copy
+    return with_inf_edited(bundle, folder, r'(?m)^QZ\s*=\s*"QZ"', 'QZ="%s"' % provider,
+                           (lambda text: text.encode("gbk")) if encoding == "gbk" else
+                           (lambda text: b"\xff\xfe" + text.encode("utf-16-le")))
 
 
 def summary_values(msi):
@@ -447,7 +443,7 @@ def refused_installs(installer, source, bundle, release_msi, install_check):
     # An earlier release, staged as a zip install of it leaves it: the same INF name and
     # Provider, other bytes. It is not this release, so it must not make the failure below pass.
     earlier = with_inf_edited(bundle, installer.work / "earlier_zip",
-                              rb"(?m)^DriverVer\s*=[^\r\n]*", b"DriverVer=01/01/2023,1.1.0.0")
+                              r"(?m)^DriverVer\s*=[^\r\n]*", "DriverVer=01/01/2023,1.1.0.0")
     (earlier / "logs").mkdir(exist_ok=True)
     check(installer.prefix.run(earlier / "QZ_DriverSetup.exe", cwd=earlier) == 0 and
           ends_with(runs_in(earlier / "logs" / "QZ_Orvo_Driver_Log.txt")[-1], SUMMARY_SUCCESS),
@@ -456,8 +452,8 @@ def refused_installs(installer, source, bundle, release_msi, install_check):
 
     # Wine stages no INF whose catalog is missing: set-up runs and logs the failure. The INF
     # itself reads as before, its Provider too, so it is this package by name and Provider.
-    unstageable = with_inf_edited(bundle, installer.work / "unstageable", rb"(?m)^\[Version\]\r\n",
-                                  b"[Version]\r\nCatalogFile=qz_missing.cat\r\n")
+    unstageable = with_inf_edited(bundle, installer.work / "unstageable", r"(?m)^\[Version\]\r\n",
+                                  "[Version]\r\nCatalogFile=qz_missing.cat\r\n")
     check(not re.search(rb"(?mi)^CatalogFile\s*=\s*(?!qz_missing)",
                         (unstageable / "Drivers" / "QZ_UsbToUartDriver.inf").read_bytes()),
           "the package INF names a catalog of its own")

@@ -40,7 +40,10 @@ def host_gone(connection):
 
 
 def forget_cached_files():
-    # The work tree is shared with caching: what the host changed since must be read anew.
+    # The work tree is shared with caching: what the host changed since must be read anew. A
+    # request still running may have written files whose data has not reached the host yet;
+    # dropped from the cache first, they would be read back from the host truncated.
+    os.sync()
     with open("/proc/sys/vm/drop_caches", "w") as control:
         control.write("3\n")
 
