@@ -122,18 +122,21 @@ void DeployDriversWithRedirectionOff(const DeploymentRow& row, const InstallPath
   Platform().Wow64EnableWow64FsRedirection(1);
 }
 
+// The release records predate ARM64 and say only 64Bits: the processor gets a record of its own,
+// right after the one that names the release.
+void NameArm64Processor(NativeArchitecture architecture) {
+  if (architecture == NativeArchitecture::kArm64) {
+    LogInfo(kMsgArm64Processor);
+  }
+}
+
 }  // namespace
 
 void DeploySystemFiles(WindowsRelease release, NativeArchitecture architecture,
                        const InstallPaths& paths) {
-  // The release records predate ARM64 and say only 64Bits: the processor gets a record of its own.
-  const char* const processorRecord =
-      architecture == NativeArchitecture::kArm64 ? kMsgArm64Processor : nullptr;
   if (release == WindowsRelease::kUnknown) {
     LogInfo(kMsgReleaseUnsupported);
-    if (processorRecord != nullptr) {
-      LogInfo(processorRecord);
-    }
+    NameArm64Processor(architecture);
     return;
   }
   const int is64Bit = Is64Bit(architecture) ? 1 : 0;
@@ -142,9 +145,7 @@ void DeploySystemFiles(WindowsRelease release, NativeArchitecture architecture,
       continue;
     }
     LogInfo(row.firstRecord);
-    if (processorRecord != nullptr) {
-      LogInfo(processorRecord);
-    }
+    NameArm64Processor(architecture);
     if (row.infSubPath != nullptr) {
       DeployInf(row, paths);
     }

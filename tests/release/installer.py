@@ -16,6 +16,10 @@ from cases.common import CLOSING, NOT_STAGED, STAGED, runs_in
 from cases.remover import REMOVAL_DONE
 from checks import check
 
+# The package's own reader of compound files; the tests read the summary's values themselves.
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cmake"))
+import compound_file  # noqa: E402
+
 DISPLAY_NAME = "QZ USB-to-UART Driver"
 UPGRADE_CODE = "{6F0B7C52-3C1E-4B8A-9A57-2D4E1A6C9B30}"
 # Wine hands an exit code on in eight bits: 1603 (ERROR_INSTALL_FAILURE) arrives as 67. Where
@@ -288,8 +292,6 @@ def with_provider(bundle, folder, provider, encoding):
 
 def summary_values(msi):
     """{pid: value} of the package's summary information; strings as their bytes."""
-    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "cmake"))
-    import compound_file  # noqa: E402  (it only finds the stream's bytes)
     _, stream = compound_file.stream(Path(msi).read_bytes(), "\x05SummaryInformation")
     section, = struct.unpack_from("<I", stream, 44)
     count, = struct.unpack_from("<I", stream, section + 4)
