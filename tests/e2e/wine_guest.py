@@ -32,9 +32,42 @@ CACHE = Path(os.environ.get("QZ_WINE_GUEST_CACHE") or
              Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "qz-wine-guest")
 
 SUITES = ["bookworm", "bookworm-updates", "bookworm-security"]
-MIRRORS = ["deb http://deb.debian.org/debian bookworm main",
-           "deb http://deb.debian.org/debian bookworm-updates main",
-           "deb http://deb.debian.org/debian-security bookworm-security main"]
+APT_SOURCES = Path("/etc/apt")
+
+
+def apt_mirrors(apt=APT_SOURCES, suites=SUITES):
+    """The guest's sources, as this machine's own apt configuration names them (one-line and
+    deb822 files alike), for the suites the guest is built from: no archive is named here."""
+    entries = []
+    for path in [apt / "sources.list"] + sorted((apt / "sources.list.d").glob("*.list")):
+        if path.is_file():
+            for line in path.read_text().splitlines():
+                words = line.split("#", 1)[0].split()
+                if words[:1] == ["deb"] and words[1:2] and words[1].startswith("["):
+                    closing = next((i for i, w in enumerate(words) if w.endswith("]")), len(words))
+                    words = words[:1] + words[closing + 1:]
+                if len(words) >= 4 and words[0] == "deb":
+                    entries.append((words[1], [words[2]], words[3:]))
+    for path in sorted((apt / "sources.list.d").glob("*.sources")):
+        for stanza in path.read_text().split("\n\n"):
+            fields = {}
+            for line in stanza.splitlines():
+                if ":" in line and not line.startswith(("#", " ")):
+                    key, value = line.split(":", 1)
+                    fields[key.strip().lower()] = value.split()
+            if "deb" in fields.get("types", []) and fields.get("enabled", ["yes"]) != ["no"]:
+                for uri in fields.get("uris", []):
+                    entries.append((uri, fields.get("suites", []), fields.get("components", [])))
+    mirrors = []
+    for uri, entry_suites, components in entries:
+        for suite in entry_suites:
+            line = "deb %s %s %s" % (uri, suite, " ".join(components or ["main"]))
+            if suite in suites and line not in mirrors:
+                mirrors.append(line)
+    return mirrors
+
+
+MIRRORS = apt_mirrors()
 # Wine as on the other machines, the kernel, and what the cases run beside Wine: Python, the
 # signing tools, the installer-package tools, the compilers of the planted DLLs and the locale
 # definitions a Chinese Windows is made from.
