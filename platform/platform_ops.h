@@ -81,8 +81,11 @@ struct PlatformOps {
   std::uint32_t (*GetLastError)();
   std::uint32_t (*GetCurrentProcessId)();
   int (*CloseHandle)(SystemHandle handle);
-  // The system's Windows folder (not a terminal server user's own); its length, 0 on failure.
-  std::uint32_t (*GetSystemWindowsDirectoryA)(char* buffer, std::uint32_t capacity);
+  // The system's Windows folder (GetSystemWindowsDirectoryW: under Terminal Services
+  // GetWindowsDirectory answers a folder of the user's own), spelled in the ANSI code page the
+  // narrow calls take; its length, 0 when Windows cannot answer or that code page cannot spell
+  // the folder exactly.
+  std::uint32_t (*GetSystemWindowsDirectory)(char* buffer, std::uint32_t capacity);
   // The system folder (System32, as this process sees it); its length, 0 on failure.
   std::uint32_t (*GetSystemDirectoryA)(char* buffer, std::uint32_t capacity);
   // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.

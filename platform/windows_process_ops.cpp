@@ -32,9 +32,26 @@ std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
 
 int CloseHandleOp(SystemHandle handle) { return ::CloseHandle(static_cast<HANDLE>(handle)); }
 
+// Asked in UTF-16 and converted without best-fit characters: a folder the ANSI code page can
+// only approximate would name another folder, or none, to every narrow call that follows.
 std::uint32_t SystemWindowsDirectory(char* buffer, std::uint32_t capacity) {
-  const UINT length = ::GetSystemWindowsDirectoryA(buffer, capacity);
-  return length < capacity ? length : 0;
+  wchar_t wide[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(wide, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || capacity == 0) {
+    return 0;
+  }
+  // UTF-8 spells everything, and takes neither the flag nor the question.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  BOOL approximated = FALSE;
+  const int bytes = ::WideCharToMultiByte(
+      CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), buffer,
+      static_cast<int>(capacity - 1), nullptr, utf8 ? nullptr : &approximated);
+  if (bytes <= 0 || approximated) {
+    ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  buffer[bytes] = '\0';
+  return static_cast<std::uint32_t>(bytes);
 }
 
 std::uint32_t SystemDirectory(char* buffer, std::uint32_t capacity) {
@@ -73,7 +90,7 @@ void AddProcessAndSystemOps(PlatformOps* ops) {
   ops->GetLastError = LastError;
   ops->GetCurrentProcessId = ProcessId;
   ops->CloseHandle = CloseHandleOp;
-  ops->GetSystemWindowsDirectoryA = SystemWindowsDirectory;
+  ops->GetSystemWindowsDirectory = SystemWindowsDirectory;
   ops->GetSystemDirectoryA = SystemDirectory;
   ops->GetProcessWindowStationFlags = WindowStationFlags;
   ops->ProcessIdToSessionId = SessionOfProcess;

@@ -101,7 +101,7 @@ StagedCopies FindStagedCopies(const char* packageInfPath, bool thisReleaseOnly) 
   const std::string ourProvider =
       thisReleaseOnly ? std::string() : VersionString(packageInfPath, "Provider");
   char windows[kPathCapacity] = {};
-  if (Platform().GetSystemWindowsDirectoryA(windows, kPathCapacity) == 0) {
+  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0) {
     return copies;
   }
   copies.searched = true;

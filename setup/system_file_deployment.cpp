@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/program_folder.h"
 #include "log/install_log.h"
 #include "log/messages.h"
 #include "platform/platform_ops.h"
@@ -10,10 +11,35 @@
 
 namespace {
 
-const char kInfUpper[] = "C:\\WINDOWS\\inf\\mdmcpq.inf";
-const char kInf[] = "C:\\Windows\\inf\\mdmcpq.inf";
-const char kSystem32Driver[] = "C:\\Windows\\System32\\drivers\\usbser.sys";
-const char kSysWow64Driver[] = "C:\\Windows\\SysWOW64\\drivers\\usbser.sys";
+// Under the system's Windows folder, wherever this installation has it.
+const char kModemInfSuffix[] = "\\inf\\mdmcpq.inf";
+const char kSystem32DriverSuffix[] = "\\System32\\drivers\\usbser.sys";
+const char kSysWow64DriverSuffix[] = "\\SysWOW64\\drivers\\usbser.sys";
+
+// The system files the deployment writes. A path is empty when Windows could not name its
+// folder or the path does not fit: its step then fails as a copy that cannot be made, and
+// nothing is written anywhere else.
+struct SystemFiles {
+  char modemInf[kPathCapacity];
+  char system32Driver[kPathCapacity];
+  char sysWow64Driver[kPathCapacity];
+};
+
+SystemFiles LocateSystemFiles() {
+  SystemFiles files{};
+  char windows[kPathCapacity] = {};
+  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0 || windows[0] == '\0') {
+    return files;
+  }
+  const std::size_t length = std::strlen(windows);
+  if (windows[length - 1] == '\\') {
+    windows[length - 1] = '\0';  // a drive's root ("D:\\") is answered with its backslash
+  }
+  FolderPlus(files.modemInf, windows, kModemInfSuffix);
+  FolderPlus(files.system32Driver, windows, kSystem32DriverSuffix);
+  FolderPlus(files.sysWow64Driver, windows, kSysWow64DriverSuffix);
+  return files;
+}
 
 enum class DriverCopy {
   kNone,
@@ -29,39 +55,35 @@ struct DeploymentRow {
   WindowsRelease release;
   int is64Bit;
   const char* firstRecord;
-  const char* infSubPath;  // null: no INF step
-  const char* infDestination;
-  const char* patchTarget;
+  const char* infSubPath;  // null, as the driver sub-path, where nothing is deployed
   DriverCopy driverCopy;
   const char* driverSubPath;
   const char* redirectionFailure;
 };
 
 const DeploymentRow kRows[] = {
-    {WindowsRelease::kXp, 0, kMsgWindowsXp32, "xp\\mdmcpq.inf", kInfUpper, kInf, DriverCopy::kPlain,
+    {WindowsRelease::kXp, 0, kMsgWindowsXp32, "xp\\mdmcpq.inf", DriverCopy::kPlain,
      "xp\\usbser.sys", nullptr},
-    {WindowsRelease::kXp, 1, kMsgWindowsXp64, "xp\\mdmcpq.inf", kInfUpper, kInfUpper,
-     DriverCopy::kPlain, "xp\\usbser.sys", nullptr},
-    {WindowsRelease::kVista, 0, kMsgWindowsVista32, nullptr, nullptr, nullptr, DriverCopy::kNone,
-     nullptr, nullptr},
-    {WindowsRelease::kVista, 1, kMsgWindowsVista64, nullptr, nullptr, nullptr, DriverCopy::kNone,
-     nullptr, nullptr},
-    {WindowsRelease::kWindows7, 0, kMsgWindows7_32, "win7_32bit\\mdmcpq.inf", kInf, kInf,
-     DriverCopy::kPlain, "win7_32bit\\usbser.sys", nullptr},
-    {WindowsRelease::kWindows7, 1, kMsgWindows7_64, "win7_64bit\\32bits\\mdmcpq.inf", kInf, kInf,
+    {WindowsRelease::kXp, 1, kMsgWindowsXp64, "xp\\mdmcpq.inf", DriverCopy::kPlain,
+     "xp\\usbser.sys", nullptr},
+    {WindowsRelease::kVista, 0, kMsgWindowsVista32, nullptr, DriverCopy::kNone, nullptr, nullptr},
+    {WindowsRelease::kVista, 1, kMsgWindowsVista64, nullptr, DriverCopy::kNone, nullptr, nullptr},
+    {WindowsRelease::kWindows7, 0, kMsgWindows7_32, "win7_32bit\\mdmcpq.inf", DriverCopy::kPlain,
+     "win7_32bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows7, 1, kMsgWindows7_64, "win7_64bit\\32bits\\mdmcpq.inf",
      DriverCopy::kWindows7x64, "win7_64bit\\64bits\\usbser.sys", kMsgRedirectionOffFailed},
-    {WindowsRelease::kWindows8, 0, kMsgWindows8_32, "win8_64bit\\mdmcpq.inf", kInf, kInf,
-     DriverCopy::kPlain, "win8_64bit\\usbser.sys", nullptr},
-    {WindowsRelease::kWindows8, 1, kMsgWindows8_64, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+    {WindowsRelease::kWindows8, 0, kMsgWindows8_32, "win8_64bit\\mdmcpq.inf", DriverCopy::kPlain,
+     "win8_64bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows8, 1, kMsgWindows8_64, "win8_64bit\\mdmcpq.inf",
      DriverCopy::kRedirectionOff, "win8_64bit\\usbser.sys", kMsgRedirectionOffFailedWin8},
-    {WindowsRelease::kWindows81, 0, kMsgWindows81_32, "win8_64bit\\mdmcpq.inf", kInf, kInf,
-     DriverCopy::kPlain, "win8_64bit\\usbser.sys", nullptr},
-    {WindowsRelease::kWindows81, 1, kMsgWindows81_64, "win8_64bit\\mdmcpq.inf", kInf, kInf,
+    {WindowsRelease::kWindows81, 0, kMsgWindows81_32, "win8_64bit\\mdmcpq.inf", DriverCopy::kPlain,
+     "win8_64bit\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows81, 1, kMsgWindows81_64, "win8_64bit\\mdmcpq.inf",
      DriverCopy::kRedirectionOff, "win8_64bit\\usbser.sys", kMsgRedirectionOffFailed},
-    {WindowsRelease::kWindows10, 0, kMsgWindows10_32, "win10\\mdmcpq.inf", kInf, kInf,
-     DriverCopy::kPlain, "win10\\usbser.sys", nullptr},
-    {WindowsRelease::kWindows10, 1, kMsgWindows10_64, "win10\\mdmcpq.inf", kInf, kInf,
-     DriverCopy::kPlain, "win10\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows10, 0, kMsgWindows10_32, "win10\\mdmcpq.inf", DriverCopy::kPlain,
+     "win10\\usbser.sys", nullptr},
+    {WindowsRelease::kWindows10, 1, kMsgWindows10_64, "win10\\mdmcpq.inf", DriverCopy::kPlain,
+     "win10\\usbser.sys", nullptr},
 };
 
 // The package file `subPath` under the drivers folder. A source that does not fit is never
@@ -71,53 +93,60 @@ bool SourcePath(char (&source)[kPathCapacity], const InstallPaths& paths, const 
   return source[0] != '\0' && AppendBounded(source, subPath);
 }
 
-void DeployInf(const DeploymentRow& row, const InstallPaths& paths) {
+void DeployInf(const char* subPath, const InstallPaths& paths, const SystemFiles& system) {
+  if (system.modemInf[0] == '\0') {
+    LogInfo(kMsgInfOpenFailed);
+    return;
+  }
   // A run killed inside the swap left the original under its backup name: it goes back before
   // the package's copy could take its place.
-  RestoreInterruptedSwap(row.patchTarget);
+  RestoreInterruptedSwap(system.modemInf);
   char source[kPathCapacity];
-  if (SourcePath(source, paths, row.infSubPath) &&
-      Platform().CopyFileA(source, row.infDestination, 1) != 0) {
+  if (SourcePath(source, paths, subPath) && Platform().CopyFileA(source, system.modemInf, 1) != 0) {
     LogInfo(kMsgInfCopied);
   } else {
-    PatchModemInf(row.patchTarget);
+    PatchModemInf(system.modemInf);
   }
 }
 
-void DeployDriver(const char* subPath, const InstallPaths& paths) {
+void DeployDriver(const char* subPath, const InstallPaths& paths, const SystemFiles& system) {
+  const char* destination = system.system32Driver;
   char source[kPathCapacity];
-  const bool copied =
-      SourcePath(source, paths, subPath) && Platform().CopyFileA(source, kSystem32Driver, 1) != 0;
+  const bool copied = destination[0] != '\0' && SourcePath(source, paths, subPath) &&
+                      Platform().CopyFileA(source, destination, 1) != 0;
   if (copied) {
     LogInfo(kMsgDriverCopied);
     return;
   }
   // Asked under the same redirection as the copy, so it looks where the copy went.
-  const bool present = Platform().GetFileAttributesA(kSystem32Driver) != kInvalidFileAttributes;
+  const bool present = destination[0] != '\0' &&
+                       Platform().GetFileAttributesA(destination) != kInvalidFileAttributes;
   LogInfo(present ? kMsgDriverPresent : kMsgDriverCopyFailed);
 }
 
 // The only copies that replace what the system already has.
-void DeployWindows7x64Drivers(const char* subPath, const InstallPaths& paths) {
+void DeployWindows7x64Drivers(const char* subPath, const InstallPaths& paths,
+                              const SystemFiles& system) {
   char source[kPathCapacity];
   const bool fits = SourcePath(source, paths, subPath);
   const auto copy = [&](const char* destination) {
-    return fits && Platform().CopyFileA(source, destination, 0) != 0;
+    return fits && destination[0] != '\0' && Platform().CopyFileA(source, destination, 0) != 0;
   };
-  LogInfo(copy(kSystem32Driver) ? kMsgSystem32DriverCopied : kMsgSystem32DriverCopyFailed);
-  LogInfo(copy(kSysWow64Driver) ? kMsgSysWow64DriverCopied : kMsgSysWow64DriverCopyFailed);
+  LogInfo(copy(system.system32Driver) ? kMsgSystem32DriverCopied : kMsgSystem32DriverCopyFailed);
+  LogInfo(copy(system.sysWow64Driver) ? kMsgSysWow64DriverCopied : kMsgSysWow64DriverCopyFailed);
 }
 
-void DeployDriversWithRedirectionOff(const DeploymentRow& row, const InstallPaths& paths) {
+void DeployDriversWithRedirectionOff(const DeploymentRow& row, const InstallPaths& paths,
+                                     const SystemFiles& system) {
   if (Platform().Wow64EnableWow64FsRedirection(0) == 0) {
     LogInfo(row.redirectionFailure);
     return;
   }
   // Switched back on right after the copies: nothing between can leave the block early.
   if (row.driverCopy == DriverCopy::kWindows7x64) {
-    DeployWindows7x64Drivers(row.driverSubPath, paths);
+    DeployWindows7x64Drivers(row.driverSubPath, paths, system);
   } else {
-    DeployDriver(row.driverSubPath, paths);
+    DeployDriver(row.driverSubPath, paths, system);
   }
   Platform().Wow64EnableWow64FsRedirection(1);
 }
@@ -146,18 +175,20 @@ void DeploySystemFiles(WindowsRelease release, NativeArchitecture architecture,
     }
     LogInfo(row.firstRecord);
     NameArm64Processor(architecture);
-    if (row.infSubPath != nullptr) {
-      DeployInf(row, paths);
+    if (row.driverCopy == DriverCopy::kNone) {
+      return;
     }
+    const SystemFiles system = LocateSystemFiles();
+    DeployInf(row.infSubPath, paths, system);
     switch (row.driverCopy) {
       case DriverCopy::kNone:
         break;
       case DriverCopy::kPlain:
-        DeployDriver(row.driverSubPath, paths);
+        DeployDriver(row.driverSubPath, paths, system);
         break;
       case DriverCopy::kRedirectionOff:
       case DriverCopy::kWindows7x64:
-        DeployDriversWithRedirectionOff(row, paths);
+        DeployDriversWithRedirectionOff(row, paths, system);
         break;
     }
     return;

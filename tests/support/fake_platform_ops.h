@@ -91,6 +91,8 @@ struct FakePlatform {
   // Wine does), one that does not exist none.
   std::map<std::string, std::string> originalNames;
   std::string windowsDirectory = "C:\\Windows";
+  // GetSystemWindowsDirectory's failure (no answer, or a folder the ANSI code page cannot spell).
+  std::uint32_t windowsDirectoryError = 0;
   struct Uninstall {
     int answer;
     std::uint32_t error;

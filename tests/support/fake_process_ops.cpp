@@ -163,9 +163,14 @@ std::uint32_t FakeGetSystemDirectoryA(char* buffer, std::uint32_t capacity) {
   return static_cast<std::uint32_t>(folder.size());
 }
 
-std::uint32_t FakeGetSystemWindowsDirectoryA(char* buffer, std::uint32_t capacity) {
-  if (Record("GetSystemWindowsDirectoryA") ||
-      Answer(g_fake->windowsDirectory, buffer, capacity) == 0) {
+std::uint32_t FakeGetSystemWindowsDirectory(char* buffer, std::uint32_t capacity) {
+  if (Record("GetSystemWindowsDirectory")) {
+    return Fail(0u);
+  }
+  if (g_fake->windowsDirectoryError != 0) {
+    return Fail(0u, g_fake->windowsDirectoryError);
+  }
+  if (Answer(g_fake->windowsDirectory, buffer, capacity) == 0) {
     return Fail(0u);
   }
   return static_cast<std::uint32_t>(g_fake->windowsDirectory.size());
@@ -182,7 +187,7 @@ void AddProcessAndSystemFakes(PlatformOps* ops) {
   ops->GetLastError = FakeGetLastError;
   ops->GetCurrentProcessId = FakeGetCurrentProcessId;
   ops->CloseHandle = FakeCloseHandle;
-  ops->GetSystemWindowsDirectoryA = FakeGetSystemWindowsDirectoryA;
+  ops->GetSystemWindowsDirectory = FakeGetSystemWindowsDirectory;
   ops->GetSystemDirectoryA = FakeGetSystemDirectoryA;
   ops->GetProcessWindowStationFlags = FakeGetProcessWindowStationFlags;
   ops->ProcessIdToSessionId = FakeProcessIdToSessionId;
