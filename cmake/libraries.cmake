@@ -66,7 +66,8 @@ add_library(qz_common STATIC common/program_folder.cpp common/program_run.cpp
                              common/file_digest.cpp)
 target_link_libraries(qz_common PUBLIC qz_log qz_platform)
 
-add_library(qz_device STATIC device/device_install.cpp device/device_install_exit.cpp)
+add_library(qz_device STATIC device/device_install.cpp device/device_install_exit.cpp
+                              device/models_decoration.cpp)
 target_link_libraries(qz_device PUBLIC qz_common qz_platform)
 
 set(QZ_LIBRARIES qz_platform qz_log qz_common qz_device)

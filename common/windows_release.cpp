@@ -52,6 +52,22 @@ WindowsRelease DetectWindowsRelease() {
   return WindowsRelease::kUnknown;
 }
 
+OsVersion DetectOsVersion() {
+  OsVersion os;
+  const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
+  OsVersionInfoEx version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
+    return os;
+  }
+  os.major = version.dwMajorVersion;
+  os.minor = version.dwMinorVersion;
+  os.build = version.dwBuildNumber;
+  os.productType = version.wProductType;
+  os.suiteMask = version.wSuiteMask;
+  return os;
+}
+
 // GetNativeSystemInfo reports the machine's architecture even to a 32-bit process under
 // WOW64; Windows 2000 lacks it, and there GetSystemInfo answers the same question.
 void QueryNativeSystemInfo(SystemInfo* info) {

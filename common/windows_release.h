@@ -18,6 +18,19 @@ enum class WindowsRelease : int {
 bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
                              std::uint16_t servicePackMajor);
 WindowsRelease DetectWindowsRelease();
+
+// The running Windows as an INF's TargetOSVersion decorations ask it.
+struct OsVersion {
+  std::uint32_t major = 0;
+  std::uint32_t minor = 0;
+  std::uint32_t build = 0;
+  std::uint32_t productType = 0;  // VER_NT_WORKSTATION, _DOMAIN_CONTROLLER or _SERVER
+  std::uint32_t suiteMask = 0;    // VER_SUITE_* bits
+};
+
+// Asked once a run, like the architecture; all zero when the version cannot be read, which no
+// versioned decoration fits.
+OsVersion DetectOsVersion();
 void QueryNativeSystemInfo(SystemInfo* info);
 
 // The machine's processor architecture, whatever this process runs as.

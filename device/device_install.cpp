@@ -1,7 +1,10 @@
 #include "device/device_install.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
+
+#include "device/models_decoration.h"
 
 namespace {
 
@@ -12,55 +15,34 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// "NTamd64.6.1" -> "ntamd64": the platform part of a decoration, version left out.
-std::string PlatformOf(const std::string& decoration) {
-  return Lower(decoration.substr(0, decoration.find('.')));
-}
-
 }  // namespace
 
 std::vector<std::string> ModelsSections(const std::vector<InfLine>& manufacturerLines,
-                                        const std::string& architecture) {
-  const std::string wanted = "nt" + Lower(architecture);
+                                        const std::string& architecture, const OsVersion& os) {
   std::vector<std::string> sections;
   for (const InfLine& line : manufacturerLines) {
     if (line.size() < 2 || line[1].empty()) {
       continue;
     }
-    const std::string& base = line[1];
-    std::vector<std::string> forArchitecture;
-    std::vector<std::string> forAnyNt;
+    // One section a manufacturer: the decoration that fits best, the first of equals.
+    const std::string* chosen = nullptr;
+    std::optional<ModelsDecoration> best;
     for (std::size_t i = 2; i < line.size(); ++i) {
-      const std::string platform = PlatformOf(line[i]);
-      if (platform == wanted) {
-        forArchitecture.push_back(base + "." + line[i]);
-      } else if (platform == "nt") {
-        forAnyNt.push_back(base + "." + line[i]);
+      const std::optional<ModelsDecoration> decoration = ParseModelsDecoration(line[i]);
+      if (decoration && DecorationApplies(*decoration, architecture, os) &&
+          (!best || FitsBetter(*decoration, *best))) {
+        best = decoration;
+        chosen = &line[i];
       }
     }
-    if (!forArchitecture.empty()) {
-      sections.insert(sections.end(), forArchitecture.begin(), forArchitecture.end());
-    } else if (!forAnyNt.empty()) {
-      sections.insert(sections.end(), forAnyNt.begin(), forAnyNt.end());
-    } else if (wanted == "ntx86") {
-      // 64-bit Windows ignores undecorated models sections.
-      sections.push_back(base);
+    if (chosen != nullptr) {
+      sections.push_back(line[1] + "." + *chosen);
+    } else if (Lower(architecture) == "x86") {
+      // Only x86 Windows falls back on the undecorated section.
+      sections.push_back(line[1]);
     }
   }
   return sections;
-}
-
-bool NamesModelsFor(const std::vector<InfLine>& manufacturerLines,
-                    const std::string& architecture) {
-  const std::string wanted = "nt" + Lower(architecture);
-  for (const InfLine& line : manufacturerLines) {
-    for (std::size_t i = 2; i < line.size(); ++i) {
-      if (PlatformOf(line[i]) == wanted) {
-        return true;
-      }
-    }
-  }
-  return false;
 }
 
 std::vector<std::string> ModelIds(const std::vector<InfLine>& modelLines) {
@@ -97,15 +79,27 @@ std::vector<std::string> IdsNeedingDriver(const std::vector<std::string>& packag
   return ids;
 }
 
-std::vector<std::string> PackageHardwareIds(const char* packageInf,
-                                            NativeArchitecture architecture) {
+namespace {
+
+// The models sections Windows reads for the package on this machine; none when the Setup API
+// rejects the INF.
+std::vector<std::string> PackageModelsSections(const char* packageInf,
+                                               NativeArchitecture architecture,
+                                               const OsVersion& os) {
   std::vector<InfLine> manufacturers;
   if (packageInf[0] == '\0' ||
       Platform().ReadInfSectionLines(packageInf, "Manufacturer", &manufacturers) == 0) {
     return {};
   }
+  return ModelsSections(manufacturers, InfArchitecture(architecture), os);
+}
+
+}  // namespace
+
+std::vector<std::string> PackageHardwareIds(const char* packageInf, NativeArchitecture architecture,
+                                            const OsVersion& os) {
   std::vector<InfLine> allModels;
-  for (const std::string& section : ModelsSections(manufacturers, InfArchitecture(architecture))) {
+  for (const std::string& section : PackageModelsSections(packageInf, architecture, os)) {
     std::vector<InfLine> models;
     if (Platform().ReadInfSectionLines(packageInf, section.c_str(), &models) != 0) {
       allModels.insert(allModels.end(), models.begin(), models.end());
@@ -114,16 +108,15 @@ std::vector<std::string> PackageHardwareIds(const char* packageInf,
   return ModelIds(allModels);
 }
 
-bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture) {
-  std::vector<InfLine> manufacturers;
-  return packageInf[0] != '\0' &&
-         Platform().ReadInfSectionLines(packageInf, "Manufacturer", &manufacturers) != 0 &&
-         NamesModelsFor(manufacturers, InfArchitecture(architecture));
+bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture,
+                         const OsVersion& os) {
+  return !PackageModelsSections(packageInf, architecture, os).empty();
 }
 
 std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName,
-                                              NativeArchitecture architecture) {
-  const std::vector<std::string> packageIds = PackageHardwareIds(packageInf, architecture);
+                                              NativeArchitecture architecture,
+                                              const OsVersion& os) {
+  const std::vector<std::string> packageIds = PackageHardwareIds(packageInf, architecture, os);
   std::vector<PresentDeviceFacts> devices;
   if (packageIds.empty() || Platform().ListPresentDevices(&devices) == 0) {
     return {};

@@ -15,11 +15,11 @@ struct DeviceInstallResult {
   std::uint32_t error = 0;
 };
 
-// The models sections the [Manufacturer] lines name for `architecture` ("x86", "amd64", "ia64",
-// "arm64"): each manufacturer's NT<architecture> sections (any version suffix), else its "NT"
-// one, else, on x86 only, its undecorated one.
+// The models sections Windows reads on `architecture` ("x86", "amd64", "ia64", "arm64") at `os`:
+// for each [Manufacturer] line, the section of the decoration that fits best, else, on x86 only,
+// the undecorated one.
 std::vector<std::string> ModelsSections(const std::vector<InfLine>& manufacturerLines,
-                                        const std::string& architecture);
+                                        const std::string& architecture, const OsVersion& os);
 
 // The hardware and compatible IDs a models section's lines name (their fields 2 and on), each
 // once, in order.
@@ -31,22 +31,19 @@ std::vector<std::string> IdsNeedingDriver(const std::vector<std::string>& packag
                                           const std::vector<PresentDeviceFacts>& devices,
                                           const std::string& stagedName);
 
-// Whether a [Manufacturer] line decorates models for `architecture` by name ("NTarm64.10.0...");
-// the plain "NT" decoration does not count.
-bool NamesModelsFor(const std::vector<InfLine>& manufacturerLines, const std::string& architecture);
+// The IDs of the models Windows reads in the package INF on this machine, read with the Setup
+// API's parser; none when it rejects the INF.
+std::vector<std::string> PackageHardwareIds(const char* packageInf, NativeArchitecture architecture,
+                                            const OsVersion& os);
 
-// The IDs the package INF's models name for `architecture`, read with the Setup API's parser;
-// none when it rejects the INF.
-std::vector<std::string> PackageHardwareIds(const char* packageInf,
-                                            NativeArchitecture architecture);
-
-// Whether the package INF's [Manufacturer] names models for `architecture` by name; false when
-// the Setup API rejects the INF.
-bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture);
+// Whether Windows on this machine reads any models section of the package INF; false when the
+// Setup API rejects the INF.
+bool PackageHasModelsFor(const char* packageInf, NativeArchitecture architecture,
+                         const OsVersion& os);
 
 // Reads the package INF and the present devices: the IDs to install the package for.
 std::vector<std::string> DevicesNeedingDriver(const char* packageInf, const char* stagedName,
-                                              NativeArchitecture architecture);
+                                              NativeArchitecture architecture, const OsVersion& os);
 
 // Installs the package for each ID without forcing it: Windows installs only where it ranks
 // better than what a device has, and never asks anyone.

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
   }
   static const PlatformOps ops = WindowsPlatformOps();
   SetPlatform(ops);
-  const DeviceInstallResult result =
-      InstallDriverFor(DevicesNeedingDriver(argv[1], argv[2], DetectNativeArchitecture()), argv[1]);
+  const DeviceInstallResult result = InstallDriverFor(
+      DevicesNeedingDriver(argv[1], argv[2], DetectNativeArchitecture(), DetectOsVersion()),
+      argv[1]);
   return static_cast<int>(EncodeDeviceInstallExit(result));
 }

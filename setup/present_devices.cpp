@@ -72,9 +72,10 @@ DeviceInstallResult InstallThroughHelper(const char* packageInf, const char* sta
 }  // namespace
 
 void InstallOnPresentDevices(const char* packageInf, const char* stagedName, const char* helper,
-                             NativeArchitecture architecture) {
+                             NativeArchitecture architecture, const OsVersion& os) {
   // Asked here in the 32-bit process too, so the helper starts only when a device needs it.
-  const std::vector<std::string> ids = DevicesNeedingDriver(packageInf, stagedName, architecture);
+  const std::vector<std::string> ids =
+      DevicesNeedingDriver(packageInf, stagedName, architecture, os);
   if (ids.empty()) {
     return;
   }

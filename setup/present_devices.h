@@ -10,4 +10,4 @@ extern const char kDeviceHelperName[];
 // devices, so the 64-bit helper at `helper` (beside the program) does it. Writes records only
 // when something happened.
 void InstallOnPresentDevices(const char* packageInf, const char* stagedName, const char* helper,
-                             NativeArchitecture architecture);
+                             NativeArchitecture architecture, const OsVersion& os);

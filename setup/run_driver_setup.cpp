@@ -14,11 +14,11 @@
 namespace {
 
 // Answers 1 when the package is in the driver store.
-int StagePackage(const InstallPaths& paths, NativeArchitecture architecture) {
+int StagePackage(const InstallPaths& paths, NativeArchitecture architecture, const OsVersion& os) {
   const bool arm64 = architecture == NativeArchitecture::kArm64;
-  // ARM64 Windows loads only ARM64 kernel drivers: a package without them would be staged for
-  // nothing and its devices would stay unknown.
-  if (arm64 && !PackageHasModelsFor(paths.driverInfPath, architecture)) {
+  // ARM64 Windows loads only ARM64 kernel drivers: a package whose models it does not read would
+  // be staged for nothing and its devices would stay unknown.
+  if (arm64 && !PackageHasModelsFor(paths.driverInfPath, architecture, os)) {
     LogInfo(kMsgNoArm64Driver);
     return 0;
   }
@@ -34,7 +34,7 @@ int StagePackage(const InstallPaths& paths, NativeArchitecture architecture) {
     // chooses the staged package when a device next arrives.
     LogInfo(kMsgDevicesOnNextPlug);
   } else {
-    InstallOnPresentDevices(paths.driverInfPath, stagedInfName, paths.helperPath, architecture);
+    InstallOnPresentDevices(paths.driverInfPath, stagedInfName, paths.helperPath, architecture, os);
   }
   return staged;
 }
@@ -55,11 +55,12 @@ int RunDriverSetup() {
 
   const WindowsRelease release = DetectWindowsRelease();
   const NativeArchitecture architecture = DetectNativeArchitecture();
+  const OsVersion os = DetectOsVersion();
   DeploySystemFiles(release, architecture, paths);
 
   LogInfo(*log, kMsgSeparator);
   LogInfo(*log, kMsgInstallingDriver);
-  const int staged = StagePackage(paths, architecture);
+  const int staged = StagePackage(paths, architecture, os);
   LogInfo(*log, staged == 1 ? kMsgPreinstallSummarySucceeded : kMsgPreinstallSummaryFailed);
   return kExitDone;
 }

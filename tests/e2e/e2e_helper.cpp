@@ -312,7 +312,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "hardware-ids" && argc == 3) {
-    for (const std::string& id : PackageHardwareIds(argv[2], DetectNativeArchitecture()))
+    for (const std::string& id :
+         PackageHardwareIds(argv[2], DetectNativeArchitecture(), DetectOsVersion()))
       std::printf("%s\n", id.c_str());
     std::printf("(end)\n");
     return 0;

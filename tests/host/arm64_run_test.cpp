@@ -180,15 +180,18 @@ TEST_P(Arm64NoModelsTest, StagesNothingAndSaysThePackageHasNoArm64Driver) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Packages, Arm64NoModelsTest,
-                         ::testing::Values(NoModelsCase{"X86AndX64Only",
-                                                        InfLine{"QZ", "QZ", "NTx86", "NTamd64"}},
-                                           NoModelsCase{"AnyNtOnly", InfLine{"QZ", "QZ", "NT"}},
-                                           NoModelsCase{"Undecorated", InfLine{"QZ", "QZ"}},
-                                           NoModelsCase{"NoManufacturer", std::nullopt}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Packages, Arm64NoModelsTest,
+    ::testing::Values(NoModelsCase{"X86AndX64Only", InfLine{"QZ", "QZ", "NTx86", "NTamd64"}},
+                      NoModelsCase{"AnyNtOnly", InfLine{"QZ", "QZ", "NT"}},
+                      // Build 22000 on: not the fixture's 19045.
+                      NoModelsCase{"Arm64ForALaterBuildOnly",
+                                   InfLine{"QZ", "QZ", "NTamd64", "NTarm64.10.0...22000"}},
+                      NoModelsCase{"Undecorated", InfLine{"QZ", "QZ"}},
+                      NoModelsCase{"NoManufacturer", std::nullopt}),
+    [](const auto& row) { return std::string(row.param.name); });
 
-// A decoration with a version suffix still names ARM64, in any case.
+// A decoration whose version and build this Windows meets names ARM64 models, in any case.
 TEST_F(Arm64RunTest, VersionedDecorationCountsAsArm64Models) {
   OnArm64();
   fake_.infSections["Manufacturer"] = {{"QZ", "QZ", "NTamd64", "ntARM64.10.0...16299"}};

@@ -11,6 +11,8 @@
 
 namespace {
 
+const OsVersion kWindows10{10, 0, 19045, 1, 0x100};
+
 using Lines = std::vector<std::string>;
 
 const char kPackageInf[] = "C:\\QZ\\Drivers\\QZ_UsbToUartDriver.inf";
@@ -68,7 +70,7 @@ TEST_P(DeviceTableTest, InstallsOnlyWhereADeviceNeedsItAndSaysSo) {
   fake_.driverUpdates = c.updates;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86, kWindows10);
 
   EXPECT_EQ(DeviceCalls(), c.calls);
   EXPECT_EQ(log.messages(), Gbk(c.records));
@@ -130,7 +132,7 @@ TEST_F(PresentDevicesTest, NothingIsListedWithoutTheModelsOfThisArchitecture) {
   fake_.infSections.erase("QZ.NTx86");
   fake_.devices = {kNoDriver};
   RecordingLog log;
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kX86, kWindows10);
   EXPECT_EQ(std::count(fake_.calls.begin(), fake_.calls.end(), "ListPresentDevices"), 0);
   EXPECT_EQ(log.messages(), Lines{});
 }
@@ -158,7 +160,7 @@ TEST_P(DeviceHelperTest, StartsOnlyTheShippedHelperAndTurnsItsExitCodeIntoRecord
   fake_.processExitCode = c.exitCode;
   RecordingLog log;
 
-  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kAmd64);
+  InstallOnPresentDevices(kPackageInf, "oem7.inf", kHelper, NativeArchitecture::kAmd64, kWindows10);
 
   const std::string start = std::string("RunProcess ") + kHelper + " | \"" + kHelper + "\" \"" +
                             kPackageInf + "\" \"oem7.inf\" | in C:\\Windows\\System32";

@@ -33,6 +33,8 @@ struct FakePlatform {
   std::uint32_t minorVersion = 0;
   std::uint32_t buildNumber = 19045;
   std::uint16_t servicePackMajor = 0;
+  std::uint8_t productType = 1;      // VER_NT_WORKSTATION
+  std::uint16_t suiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS, as a desktop Windows answers
 
   bool hasGetNativeSystemInfo = true;
   std::uint16_t nativeArchitecture = 9;

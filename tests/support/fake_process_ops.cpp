@@ -77,6 +77,8 @@ std::int32_t QZ_SYSTEM_CALL FakeRtlGetVersion(OsVersionInfoEx* info) {
   info->dwBuildNumber = g_fake->buildNumber;
   info->dwPlatformId = 2;
   info->wServicePackMajor = g_fake->servicePackMajor;
+  info->wProductType = g_fake->productType;
+  info->wSuiteMask = g_fake->suiteMask;
   return 0;
 }
 

@@ -101,8 +101,9 @@ def package_hardware_ids(ctx, decorated):
         "rejected": b"\x00\x01 not an INF \xff\xfe\x00",
     }
     wanted = {
+        # 64-bit Windows reads only models whose decoration names its architecture.
         "amd64": {"decorated": ["USB\\VID_1A86&PID_0064", "USB\\VID_1A86&PID_0065"],
-                  "plain_nt": ["USB\\VID_1A86&PID_00AA"], "undecorated": [], "rejected": []},
+                  "plain_nt": [], "undecorated": [], "rejected": []},
         "x86": {"decorated": ["USB\\VID_1A86&PID_0086", "USB\\VID_1A86&PID_0087"],
                 "plain_nt": ["USB\\VID_1A86&PID_00AA"],
                 "undecorated": ["USB\\VID_1A86&PID_00BB"], "rejected": []},
