@@ -24,6 +24,7 @@ from xml.sax.saxutils import quoteattr
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import check_driver_package as package  # noqa: E402
+import pefile  # noqa: E402
 import compound_file  # noqa: E402
 
 # Every code derived here lives in this namespace, so no other product's can collide with ours.
@@ -57,6 +58,26 @@ def tree_of(bundle):
         subfolders[:] = sorted(s for s in subfolders if not (relative == "" and s == "logs"))
         tree[relative] = (sorted(files), list(subfolders))
     return tree
+
+
+def file_version(path):
+    """The version a PE file's version resource gives it ("1.2.0.0"), which Windows Installer
+    compares with an installed file's before it replaces it; None for other files. Without it a
+    file counts as unversioned, and an upgrade that installs over the older release would keep
+    every older program in place."""
+    data = path.read_bytes()
+    if not data.startswith(b"MZ"):
+        return None
+    try:
+        image = pefile.PE(data=data, fast_load=True)
+        image.parse_data_directories(
+            directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    except pefile.PEFormatError:
+        return None
+    for info in getattr(image, "VS_FIXEDFILEINFO", None) or []:
+        return "%d.%d.%d.%d" % (info.FileVersionMS >> 16, info.FileVersionMS & 0xFFFF,
+                                info.FileVersionLS >> 16, info.FileVersionLS & 0xFFFF)
+    return None
 
 
 def files_fragment(bundle, tree):
@@ -177,15 +198,18 @@ def replace_property(msi, work, name, value):
 
 
 def code_page_of(publisher):
-    """The package's code page for the publisher: None (the default) for ASCII, 936 for what
-    GBK can encode, else 0: no package can carry it for the machines it goes to."""
+    """The package's code page for the publisher: None (wixl's default) for ASCII; else 936 where
+    GBK holds it (the market's), else the first Windows ANSI code page that does; 0 when none
+    does, and no package can carry it."""
     if publisher.isascii():
         return None
-    try:
-        publisher.encode("gbk")
-    except UnicodeEncodeError:
-        return 0
-    return 936
+    for code_page in (936, 932, 949, 950) + tuple(range(1250, 1259)):
+        try:
+            publisher.encode("cp%d" % code_page)
+        except UnicodeEncodeError:
+            continue
+        return code_page
+    return 0
 
 
 def main():
@@ -193,24 +217,45 @@ def main():
     for option in ("--bundle", "--version", "--install-check", "--template", "--epoch",
                    "--output"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--inf-code-page", type=int, default=936,
+                        help="the ANSI code page an INF without a byte-order mark is read in")
     args = parser.parse_args()
     bundle = Path(args.bundle).resolve()
     epoch = int(args.epoch)
     output = Path(args.output)
+    if args.inf_code_page not in package.ANSI_CODE_PAGES:
+        print("error: %d is not a Windows ANSI code page (%s)" % (
+            args.inf_code_page, ", ".join(str(c) for c in package.ANSI_CODE_PAGES)),
+            file=sys.stderr)
+        return 1
     inf = package.find(bundle / "Drivers", package.PACKAGE_INF)
-    # The machines it goes to read an ANSI INF as GBK, the code page the log is written in.
-    publisher = package.version_value(inf, "Provider", ansi="gbk") if inf is not None else ""
+    # An ANSI INF is read in the code page the maker names: the one of the machines it is for.
+    ansi = inf is not None and package.is_ansi(inf)
+    publisher = (package.version_value(inf, "Provider", ansi="cp%d" % args.inf_code_page)
+                 if inf is not None else "")
     if not publisher:
         print("error: the package's %s has no [Version] Provider to name the publisher"
               % package.PACKAGE_INF, file=sys.stderr)
         return 1
-    # wixl 0.101 drops any text outside ASCII, so such a publisher goes in after it, in the code
-    # page that Chinese Windows reads it in. No package rather than one with a wrong publisher.
+    problem = package.provider_problem(publisher)
+    if problem:
+        print("error: %s" % problem, file=sys.stderr)
+        return 1
+    if ansi:
+        print("note: %s is ANSI: read in code page %d (QZ_INF_CODE_PAGE)" % (
+            package.PACKAGE_INF, args.inf_code_page))
+        if not publisher.isascii():
+            print("note: Windows reads an ANSI INF in each machine's own ANSI code page, so "
+                  "machines whose code page is not %d read another Provider than %r; an INF in "
+                  "UTF-16 (with its byte-order mark) names the publisher the same everywhere" % (
+                      args.inf_code_page, publisher))
+    # wixl 0.101 drops any text outside ASCII, so such a publisher goes in after it, in a code
+    # page that holds it. No package rather than one with a wrong publisher.
     code_page = code_page_of(publisher)
     if code_page == 0:
-        print("warning: no installer package: the package's Provider %r is neither ASCII nor "
-              "GBK text, which an installer package for Chinese Windows cannot carry; the zip is "
-              "made as before" % publisher, file=sys.stderr)
+        print("warning: no installer package: no Windows ANSI code page an installer package "
+              "can be written in (936, 932, 949, 950, 1250 to 1258) holds the package's "
+              "Provider %r; the zip is made as before" % publisher, file=sys.stderr)
         return SKIPPED
     if not re.fullmatch(r"\d+\.\d+\.\d+(\.\d+)?", args.version):
         print("error: %r is not a version an installer package can carry" % args.version,
@@ -227,6 +272,7 @@ def main():
     values = {"PRODUCT_CODE": product, "VERSION": args.version,
               "PUBLISHER": publisher if code_page is None else "QZ_PUBLISHER",
               "LOGS_COMPONENT": code("component", "logs/"),
+              "PACKAGE_INF_SHA256": hashlib.sha256(inf.read_bytes()).hexdigest().upper(),
               "INSTALL_CHECK_DLL": check_dll.name}
     text = template
     for key, value in values.items():
@@ -254,10 +300,22 @@ def main():
                           str(files_wxs)],
                  lambda: ["msibuild", str(building), "-s", "QZ USB-to-UART Driver", publisher,
                           "Intel;1033", "{%s}" % package_code],
-                 # wixl drops Execute="rollback": 3410 is 18 (a program the package installs)
-                 # + 64 (exit code ignored) + 1280 (rollback) + 2048 (as SYSTEM).
+                 # wixl drops Execute="rollback" and "commit": 3410 is 18 (a program the
+                 # package installs) + 64 (exit code ignored) + 1280 (rollback) + 2048 (as
+                 # SYSTEM); 3666 the same with 1536 (commit).
                  lambda: ["msibuild", str(building), "-q", "UPDATE `CustomAction` SET `Type` = "
-                          "3410 WHERE `Action` = 'UndoDriverSetup'"]]
+                          "3410 WHERE `Action` = 'UndoDriverSetup'"],
+                 lambda: ["msibuild", str(building), "-q", "UPDATE `CustomAction` SET `Type` = "
+                          "3666 WHERE `Action` = 'RemoveEarlierReleases'"]]
+        # wixl takes no DefaultVersion: each PE file's version goes into the File table after it.
+        for relative, (files, _) in sorted(tree.items()):
+            for name in files:
+                path = "%s/%s" % (relative, name) if relative else name
+                version = file_version(bundle / path)
+                if version:
+                    steps.append(lambda key=identifier("F", path), version=version: [
+                        "msibuild", str(building), "-q", "UPDATE `File` SET `Version` = '%s' "
+                        "WHERE `File` = '%s'" % (version, key)])
         if code_page is not None:
             force = Path(work) / "_ForceCodepage.idt"
             force.write_bytes(b"\r\n\r\n%d\t_ForceCodepage\r\n" % code_page)

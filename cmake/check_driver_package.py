@@ -2,8 +2,9 @@
 """Checks a driver package before it is packed, for what Windows will check on the machines it
 goes to: the files the bundle's programs read from its "Drivers" folder, each present and
 non-empty; every usbser.sys a kernel-mode driver for the machine its folder is for; every
-mdmcpq.inf an INF the Setup API reads; and the catalog that the package INF's [Version] names, a
-signed catalog that lists the package INF as it is now.
+mdmcpq.inf an INF the Setup API reads; the package INF's [Version] Provider free of control
+characters; and the catalog that the package INF's [Version] names, a signed catalog that lists
+the package INF as it is now.
 
   check_driver_package.py DRIVERS_FOLDER [--sample]
 
@@ -26,6 +27,7 @@ import os
 import re
 import subprocess
 import sys
+import unicodedata
 from pathlib import Path
 
 import pefile
@@ -142,7 +144,9 @@ def sections(text):
     """{lower-case section name: [(key, value)]}, comments and quotes taken off."""
     result = {}
     current = None
-    for raw in text.splitlines():
+    # Only CR and LF end a line: any other break stays in its value, where the Provider check
+    # finds it.
+    for raw in re.split(r"\r\n|\r|\n", text):
         line = re.sub(r';(?=(?:[^"]*"[^"]*")*[^"]*$).*', "", raw).strip()
         header = re.fullmatch(r"\[([^\]]+)\]", line)
         if header:
@@ -174,6 +178,27 @@ def version_value(inf_path, wanted, ansi="cp1252"):
         if key.lower() == wanted.lower():
             return value.split(",")[0].strip().strip('"')
     return ""
+
+
+# The ANSI code pages of Windows, each a Python codec "cp<number>".
+ANSI_CODE_PAGES = (874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258)
+
+
+def is_ansi(inf_path):
+    """Whether Windows reads the INF in the machine's ANSI code page: it has no byte-order mark."""
+    data = inf_path.read_bytes()
+    return not any(data.startswith(bom) for bom in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE,
+                                                    codecs.BOM_UTF8))
+
+
+def provider_problem(provider):
+    """Why the publisher cannot be carried as it is: a control character (a tab, a line break, a
+    NUL), at which the installer package's tables would cut it; None when it can."""
+    controls = sorted(set(c for c in provider if unicodedata.category(c) in ("Cc", "Zl", "Zp")))
+    if not controls:
+        return None
+    return ("%s's [Version] Provider %r holds %s, which no publisher name can carry" %
+            (PACKAGE_INF, provider, ", ".join("U+%04X" % ord(c) for c in controls)))
 
 
 def driver_version(inf_path):
@@ -317,6 +342,7 @@ def problems(folder, sample, notes):
     if inf is None or not inf.is_file():
         return [problem for problem in found if problem]
     inf_data = inf.read_bytes()
+    found.append(provider_problem(version_value(inf, "Provider")))
     catalogs = named_catalogs(inf)
     if not catalogs and not sample:
         notes.append("warning: %s names no catalog (CatalogFile in [Version]): %s" %

@@ -2,7 +2,7 @@
 # from the zip's own contents so the two cannot differ, then signed as the programs are. A
 # failure takes the zip with it: half a release is none.
 #   Set by the release configure: QZ_MSI_PYTHON, QZ_MSI_SOURCE, QZ_MSI_WORK, QZ_MSI_VERSION,
-#   QZ_MSI_INSTALL_CHECK, QZ_MSI_OUTPUT, QZ_MSI_OSSLSIGNCODE
+#   QZ_MSI_INF_CODE_PAGE, QZ_MSI_INSTALL_CHECK, QZ_MSI_OUTPUT, QZ_MSI_OSSLSIGNCODE
 set(epoch "$ENV{SOURCE_DATE_EPOCH}")
 file(REMOVE_RECURSE "${QZ_MSI_WORK}/unpacked")
 file(REMOVE "${QZ_MSI_OUTPUT}")
@@ -16,7 +16,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   execute_process(
     COMMAND "${QZ_MSI_PYTHON}" "${QZ_MSI_SOURCE}/cmake/build_msi.py"
             --bundle "${QZ_MSI_WORK}/unpacked/${top}" --version "${QZ_MSI_VERSION}"
-            --install-check "${QZ_MSI_INSTALL_CHECK}"
+            --install-check "${QZ_MSI_INSTALL_CHECK}" --inf-code-page "${QZ_MSI_INF_CODE_PAGE}"
             --template "${QZ_MSI_SOURCE}/msi/QZ_DriverSetup.wxs.in" --epoch "${epoch}"
             --output "${unsigned}"
     RESULT_VARIABLE result)

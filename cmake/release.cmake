@@ -14,6 +14,16 @@ else()
   set(QZ_BUNDLE_SUFFIX "-sample")
 endif()
 set(QZ_BUNDLE_NAME QZ_DriverSetup-${PROJECT_VERSION}-win32${QZ_BUNDLE_SUFFIX})
+# Windows reads an INF without a byte-order mark in each machine's ANSI code page; the release
+# reads the Provider it names as publisher in the code page of the machines it is made for.
+set(QZ_INF_CODE_PAGE 936 CACHE STRING
+    "The ANSI code page the package INF is read in when it has no byte-order mark")
+set(QZ_ANSI_CODE_PAGES 874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258)
+if(NOT QZ_INF_CODE_PAGE IN_LIST QZ_ANSI_CODE_PAGES)
+  message(FATAL_ERROR "QZ_INF_CODE_PAGE=${QZ_INF_CODE_PAGE} is not a Windows ANSI code page "
+                      "(${QZ_ANSI_CODE_PAGES})")
+endif()
+message(STATUS "An ANSI package INF is read in code page ${QZ_INF_CODE_PAGE} (QZ_INF_CODE_PAGE)")
 
 # A failed release must leave no bundle that could be taken for its result, so earlier ones go
 # before the package is checked, at configure time and again at build time.
@@ -105,6 +115,7 @@ add_custom_target(qz_bundle ALL
   ${QZ_STAGE_COMMANDS}
   COMMAND ${QZ_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/write_detect_script.py ${QZ_PACKAGE}
           ${PROJECT_SOURCE_DIR}/res/deploy/detect.ps1.in ${QZ_BUNDLE}/deploy/detect.ps1
+          --inf-code-page ${QZ_INF_CODE_PAGE}
   COMMAND ${CMAKE_COMMAND} -DBUNDLE=${QZ_BUNDLE} -DPACKAGE=${QZ_PACKAGE}
           -P ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake
   DEPENDS ${QZ_BUNDLE_PROGRAMS} QZ_InstallCheck qz_check_driver_package qz_helper_digest
@@ -123,6 +134,7 @@ set(QZ_MSI_PYTHON \"${QZ_DEBIAN_PYTHON}\")
 set(QZ_MSI_SOURCE \"${PROJECT_SOURCE_DIR}\")
 set(QZ_MSI_WORK \"${PROJECT_BINARY_DIR}/msi\")
 set(QZ_MSI_VERSION ${PROJECT_VERSION})
+set(QZ_MSI_INF_CODE_PAGE ${QZ_INF_CODE_PAGE})
 set(QZ_MSI_INSTALL_CHECK \"${QZ_SHIPPED_INSTALL_CHECK}\")
 set(QZ_MSI_OUTPUT \"${QZ_MSI}\")
 set(QZ_MSI_OSSLSIGNCODE \"${QZ_OSSLSIGNCODE}\")

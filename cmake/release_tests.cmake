@@ -28,12 +28,15 @@ add_test(NAME release.catalog_signers COMMAND ${QZ_RELEASE_TEST} catalog_signers
 add_test(NAME release.zip_normalised COMMAND ${QZ_RELEASE_TEST} zip_normalised)
 set_tests_properties(release.catalog_signers release.zip_normalised PROPERTIES TIMEOUT 300)
 
-# The installer package: its tables, then msiexec in the shared prefixes (the refusals and the
-# plain install on 32-bit Windows 7, the upgrade on 64-bit Windows 10) and in a Chinese 64-bit
-# Windows 10 of its own.
+# The installer package: its tables, then msiexec in the shared prefixes (the refusals, the
+# plain install and its actions' commands on 32-bit Windows 7, the upgrade on 64-bit Windows 10)
+# and in 64-bit Windows 10 prefixes of their own (a failed upgrade, which Wine leaves without the
+# installed files, and a Chinese and a Korean Windows).
 add_test(NAME release.msi_tables COMMAND ${QZ_RELEASE_TEST} msi_tables)
 set_tests_properties(release.msi_tables PROPERTIES FIXTURES_REQUIRED release_bundle TIMEOUT 300)
-foreach(case IN ITEMS msi_win10_64:win64 msi_win7_32:win32 msi_chinese_win10_64:win64_zh_CN)
+foreach(case IN ITEMS msi_win10_64:win64 msi_win7_32:win32
+                     msi_failed_upgrade_win10_64:win64_failed_upgrade
+                     msi_chinese_win10_64:win64_zh_CN msi_korean_win10_64:win64_ko_KR)
   string(REPLACE ":" ";" case "${case}")
   list(GET case 0 name)
   list(GET case 1 prefix)

@@ -2,8 +2,13 @@
 """Writes deploy\\detect.ps1 for the package being released: its INF's [Version] Provider and the
 version part of its DriverVer, read as the package check reads them, go into the template.
 
-  write_detect_script.py DRIVERS_FOLDER TEMPLATE OUTPUT
+  write_detect_script.py DRIVERS_FOLDER TEMPLATE OUTPUT [--inf-code-page N]
+
+An INF without a byte-order mark is read in ANSI code page N (936 unless given), as the installer
+package's build reads it.
 """
+
+import argparse
 
 import re
 import sys
@@ -25,13 +30,17 @@ def provider_expression(provider):
 
 
 def main():
-    drivers, template, output = (Path(argument) for argument in sys.argv[1:4])
+    parser = argparse.ArgumentParser()
+    for name in ("drivers", "template", "output"):
+        parser.add_argument(name, type=Path)
+    parser.add_argument("--inf-code-page", type=int, default=936)
+    args = parser.parse_args()
+    drivers, template, output = args.drivers, args.template, args.output
     inf = package.find(drivers, package.PACKAGE_INF)
     if inf is None:
         print("error: %s is missing" % package.PACKAGE_INF, file=sys.stderr)
         return 1
-    # The machines it goes to read an ANSI INF as GBK, as the installer package's build does.
-    provider = package.version_value(inf, "Provider", ansi="gbk")
+    provider = package.version_value(inf, "Provider", ansi="cp%d" % args.inf_code_page)
     version = package.driver_version(inf)
     problems = []
     if not provider:

@@ -13,7 +13,7 @@ std::shared_ptr<spdlog::logger> OpenRunLog(const char* logPath) {
   return log;
 }
 
-int RunHoldingLock(int (*run)()) {
+int RunHoldingLock(const std::function<int()>& run) {
   const RunLock lock = TakeRunLock();
   const int exitCode = run();
   if (exitCode == kExitDone) {

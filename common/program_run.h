@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 namespace spdlog {
@@ -17,4 +18,4 @@ std::shared_ptr<spdlog::logger> OpenRunLog(const char* logPath);
 // What a program's entry does: `run` (kExitNoLog when it could not open its log), then the
 // closing records and the log's release, all while holding the run lock, so no two runs of
 // the bundle's programs overlap and each one's records follow the last one's whole.
-int RunHoldingLock(int (*run)());
+int RunHoldingLock(const std::function<int()>& run);

@@ -75,6 +75,11 @@ const char kMsgDevicesOnNextPlug[] = "Warning: 已连接的设备将在重新插
 
 // The remover.
 const char kMsgRemovingDriver[] = "INFO: 卸载 QZ_UsbToUartDriver 驱动 \n";
+// The installer package's removals: a failed install taken back, and an upgrade once committed.
+const char kMsgRemovingRolledBackRelease[] =
+    "INFO: 安装已回滚，删除本次安装预安装的 QZ_UsbToUartDriver 驱动包 \n";
+const char kMsgRemovingEarlierReleases[] =
+    "INFO: 升级已完成，删除旧版本的 QZ_UsbToUartDriver 驱动包 \n";
 const char kMsgPackageRemoved[] = "SUCC: 已删除驱动包 <name> \n";
 const char kMsgPackageRemovalFailed[] = "FAIL: 无法删除驱动包 <name>，错误码 <code> \n";
 const char kMsgNoPackageFound[] = "Warning: 未找到已安装的 QZ_UsbToUartDriver 驱动包 \n";

@@ -68,6 +68,8 @@ extern const char kMsgDevicesOnNextPlug[];
 
 // The remover.
 extern const char kMsgRemovingDriver[];
+extern const char kMsgRemovingRolledBackRelease[];
+extern const char kMsgRemovingEarlierReleases[];
 extern const char kMsgPackageRemoved[];
 extern const char kMsgPackageRemovalFailed[];
 extern const char kMsgNoPackageFound[];

@@ -14,23 +14,30 @@ constexpr char kMsiDll[] = "msi.dll";
 
 }  // namespace
 
-std::string InstallerActionData(InstallerSession session) {
+std::string InstallerProperty(InstallerSession session, const char* name) {
   const auto getProperty = QZ_DLL_FUNCTION(kMsiDll, MsiGetPropertyA);
   if (getProperty == nullptr) {
     return "";
   }
   char empty[1] = "";
   DWORD size = 0;
-  if (getProperty(session, "CustomActionData", empty, &size) != ERROR_MORE_DATA) {
+  if (getProperty(session, name, empty, &size) != ERROR_MORE_DATA) {
     return "";
   }
   std::string data(size + 1, '\0');
   size = static_cast<DWORD>(data.size());
-  if (getProperty(session, "CustomActionData", data.data(), &size) != ERROR_SUCCESS) {
+  if (getProperty(session, name, data.data(), &size) != ERROR_SUCCESS) {
     return "";
   }
   data.resize(size);
   return data;
+}
+
+void SetInstallerProperty(InstallerSession session, const char* name, const char* value) {
+  const auto setProperty = QZ_DLL_FUNCTION(kMsiDll, MsiSetPropertyA);
+  if (setProperty != nullptr) {
+    setProperty(session, name, value);
+  }
 }
 
 void InstallerLogLine(InstallerSession session, const std::string& text) {

@@ -7,8 +7,12 @@
 
 using InstallerSession = unsigned long;
 
-// The text the package hands a deferred action (its CustomActionData); empty when there is none.
-std::string InstallerActionData(InstallerSession session);
+// A property of the session; empty when it has none. A deferred action sees only the text the
+// package hands it, its "CustomActionData".
+std::string InstallerProperty(InstallerSession session, const char* name);
+
+// Sets a property for the actions scheduled after an immediate one.
+void SetInstallerProperty(InstallerSession session, const char* name, const char* value);
 
 // A line in the installer's own log (msiexec /l*v).
 void InstallerLogLine(InstallerSession session, const std::string& text);

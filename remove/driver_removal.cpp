@@ -83,31 +83,43 @@ bool Remove(const std::string& path) {
   return false;
 }
 
-// The staged copies of the package out of the system's INF folder: those IsThisPackage picks,
-// or only this release's very bytes.
+// The INFs staged in the system's INF folder that could be this package's; none, and false,
+// when Windows cannot name its folder.
+bool StagedCandidates(std::vector<std::string>* paths) {
+  char windows[kPathCapacity] = {};
+  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0) {
+    return false;
+  }
+  *paths = Candidates(std::string(windows) + "\\inf\\");
+  return true;
+}
+
+// The staged copies of the package out of the system's INF folder that `which` names.
 struct StagedCopies {
   bool identified = false;  // the package INF could be read
   bool searched = false;    // and the system's INF folder found
   std::vector<std::string> paths;
 };
 
-StagedCopies FindStagedCopies(const char* packageInfPath, bool thisReleaseOnly) {
+StagedCopies FindStagedCopies(const char* packageInfPath, Releases which) {
   StagedCopies copies;
   std::string ours;
   if (packageInfPath[0] == '\0' || !ReadWholeFile(packageInfPath, ours)) {
     return copies;
   }
   copies.identified = true;
+  const bool bytesOnly = which == Releases::kThis;
   const std::string ourProvider =
-      thisReleaseOnly ? std::string() : VersionString(packageInfPath, "Provider");
-  char windows[kPathCapacity] = {};
-  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0) {
-    return copies;
-  }
-  copies.searched = true;
-  for (const std::string& path : Candidates(std::string(windows) + "\\inf\\")) {
-    const PublishedInf inf = Describe(path, ours, thisReleaseOnly);
-    if (thisReleaseOnly ? inf.sameBytes : IsThisPackage(inf, ourProvider)) {
+      bytesOnly ? std::string() : VersionString(packageInfPath, "Provider");
+  std::vector<std::string> candidates;
+  copies.searched = StagedCandidates(&candidates);
+  for (const std::string& path : candidates) {
+    const PublishedInf inf = Describe(path, ours, bytesOnly);
+    const bool picked = which == Releases::kThis ? inf.sameBytes
+                        : which == Releases::kEarlier
+                            ? !inf.sameBytes && IsThisPackage(inf, ourProvider)
+                            : IsThisPackage(inf, ourProvider);
+    if (picked) {
       copies.paths.push_back(path);
     }
   }
@@ -124,12 +136,40 @@ bool IsThisPackage(const PublishedInf& inf, const std::string& ourProvider) {
          SameIgnoringCase(inf.provider, ourProvider);
 }
 
-bool ThisReleaseStaged(const char* packageInfPath) {
-  return !FindStagedCopies(packageInfPath, true).paths.empty();
+bool RemovalFromArguments(int argc, const char* const* argv, Releases* which) {
+  if (argc <= 1) {
+    *which = Releases::kEvery;
+    return true;
+  }
+  if (argc != 2) {
+    return false;
+  }
+  if (SameIgnoringCase(argv[1], "/this-release")) {
+    *which = Releases::kThis;
+    return true;
+  }
+  if (SameIgnoringCase(argv[1], "/earlier-releases")) {
+    *which = Releases::kEarlier;
+    return true;
+  }
+  return false;
 }
 
-bool RemoveDriverPackages(const char* packageInfPath) {
-  const StagedCopies copies = FindStagedCopies(packageInfPath, false);
+bool ThisReleaseStaged(const char* packageInfPath) {
+  return !FindStagedCopies(packageInfPath, Releases::kThis).paths.empty();
+}
+
+bool StagedInfWithSha256(const Digest& sha256) {
+  std::vector<std::string> candidates;
+  StagedCandidates(&candidates);
+  return std::any_of(candidates.begin(), candidates.end(), [&](const std::string& path) {
+    std::string bytes;
+    return ReadWholeFile(path.c_str(), bytes) && Sha256(bytes) == sha256;
+  });
+}
+
+bool RemoveDriverPackages(const char* packageInfPath, Releases which) {
+  const StagedCopies copies = FindStagedCopies(packageInfPath, which);
   if (!copies.identified) {
     LogInfo(kMsgPackageUnidentified);
     return false;
@@ -147,7 +187,7 @@ bool RemoveDriverPackages(const char* packageInfPath) {
   return allRemoved;
 }
 
-int RunDriverRemoval() {
+int RunDriverRemoval(Releases which) {
   char folder[kPathCapacity];
   char logPath[kPathCapacity];
   if (!ProgramFolder(folder) || !FolderPlus(logPath, folder, kLogSuffix)) {
@@ -159,10 +199,20 @@ int RunDriverRemoval() {
   if (!log) {
     return kExitNoLog;
   }
-  LogInfo(*log, kMsgRemovingDriver);
-  const bool removed = RemoveDriverPackages(packageInfPath);
+  // The installer package's removals say why they run, so that a log reader can tell them from
+  // an uninstall.
+  LogInfo(*log, which == Releases::kThis      ? kMsgRemovingRolledBackRelease
+                : which == Releases::kEarlier ? kMsgRemovingEarlierReleases
+                                              : kMsgRemovingDriver);
+  const bool removed = RemoveDriverPackages(packageInfPath, which);
   LogInfo(*log, removed ? kMsgRemovalSucceeded : kMsgRemovalFailed);
   return kExitDone;
 }
 
-int DriverRemoveMain() { return RunHoldingLock(RunDriverRemoval); }
+int DriverRemoveMain(int argc, const char* const* argv) {
+  Releases which = Releases::kEvery;
+  if (!RemovalFromArguments(argc, argv, &which)) {
+    return kExitUnknownArguments;
+  }
+  return RunHoldingLock([which] { return RunDriverRemoval(which); });
+}

@@ -2,9 +2,9 @@
 #include "platform/windows_platform_ops.h"
 #include "remove/driver_removal.h"
 
-int main(int, char**) {
+int main(int argc, char** argv) {
   KeepDllSearchInSystemFolder();
   static const PlatformOps ops = WindowsPlatformOps();
   SetPlatform(ops);
-  return DriverRemoveMain();
+  return DriverRemoveMain(argc, argv);
 }

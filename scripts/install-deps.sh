@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine64 wine32:i386
   python3 python3-pefile python3-asn1crypto openssl osslsigncode strip-nondeterminism
-  wixl msitools locales
+  wixl msitools locales file
   qemu-system-x86 mmdebstrap e2fsprogs
   clang-format
 )

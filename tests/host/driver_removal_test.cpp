@@ -30,6 +30,12 @@ std::string NotRemoved(const std::string& name, int code) {
   return "FAIL: 无法删除驱动包 " + name + "，错误码 " + std::to_string(code) + " \n";
 }
 
+// The remover as the bundle runs it: no arguments.
+int RemoveAsShipped() {
+  const char* const argv[] = {"QZ_DriverRemove.exe", nullptr};
+  return DriverRemoveMain(1, argv);
+}
+
 // An INF in the system's INF folder; `original` and `provider` as the Setup API reads them.
 void Publish(const fs::path& root, FakePlatform& fake, const std::string& name,
              const std::string& bytes, const std::string& original, const std::string& provider) {
@@ -82,7 +88,7 @@ TEST_P(RemovalFolderTest, RemovesExactlyThisPackageAndSaysWhat) {
   c.folder(scratch_.path(), fake_);
   EXPECT_EQ(ThisReleaseStaged(kPackageInf), c.thisReleaseStaged);
 
-  EXPECT_EQ(DriverRemoveMain(), 0);
+  EXPECT_EQ(RemoveAsShipped(), 0);
 
   Lines asked;
   for (const auto& name : c.removed) asked.push_back("SetupUninstallOEMInfA " + name + " flags=1");
@@ -186,6 +192,90 @@ INSTANTIATE_TEST_SUITE_P(
                    {NotRemoved("oem12.inf", 5), Removed("oem13.inf"), kFailed}}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// The installer package's narrower removals, over one folder holding this release, an earlier
+// one, another maker's INF of the same name and one of Windows' own.
+struct ReleasesCase {
+  const char* name;
+  std::vector<const char*> arguments;
+  Lines removed;
+  std::string heading;
+};
+
+class RemovalReleasesTest : public DriverRemovalTest,
+                            public ::testing::WithParamInterface<ReleasesCase> {};
+
+TEST_P(RemovalReleasesTest, TakesOutJustTheReleasesItIsAskedFor) {
+  const ReleasesCase& c = GetParam();
+  Published("oem3.inf", kOlderOurs, "QZ_UsbToUartDriver.inf", "QZ");
+  Published("oem4.inf", kTheirs, "QZ_UsbToUartDriver.inf", "Other");
+  Published("oem7.inf", kOurs, "oem7.inf", "QZ");
+  Published("usbser.inf", kOurs, "usbser.inf", "");
+  std::vector<const char*> argv = {"QZ_DriverRemove.exe"};
+  argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+  argv.push_back(nullptr);
+
+  EXPECT_EQ(DriverRemoveMain(static_cast<int>(argv.size() - 1), argv.data()), 0);
+
+  Lines asked;
+  Lines records = {kOpening[0], kOpening[1], c.heading};
+  for (const auto& name : c.removed) {
+    asked.push_back("SetupUninstallOEMInfA " + name + " flags=1");
+    records.push_back(Removed(name));
+  }
+  EXPECT_EQ(Uninstalls(), asked);
+  for (const char* name : {"oem3.inf", "oem4.inf", "oem7.inf", "usbser.inf"}) {
+    EXPECT_EQ(StillThere(name),
+              std::find(c.removed.begin(), c.removed.end(), name) == c.removed.end())
+        << name;
+  }
+  records.push_back(kDone);
+  EXPECT_EQ(LoggedMessages(), Gbk(Join({records, kClosing})));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RemovalReleasesTest,
+    ::testing::Values(ReleasesCase{"None", {}, {"oem3.inf", "oem7.inf"}, kOpening[2]},
+                      ReleasesCase{
+                          "ThisRelease",
+                          {"/this-release"},
+                          {"oem7.inf"},
+                          "INFO: 安装已回滚，删除本次安装预安装的 QZ_UsbToUartDriver 驱动包 \n"},
+                      ReleasesCase{"EarlierReleasesAnyCase",
+                                   {"/Earlier-Releases"},
+                                   {"oem3.inf"},
+                                   "INFO: 升级已完成，删除旧版本的 QZ_UsbToUartDriver 驱动包 \n"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Whatever else it is given, it does nothing and writes nothing.
+TEST_F(DriverRemovalTest, UnknownArgumentsDoNothing) {
+  Published("oem7.inf", kOurs, "oem7.inf", "QZ");
+  for (const std::vector<const char*>& arguments : {std::vector<const char*>{"/all"},
+                                                    {"this-release"},
+                                                    {"/this-release", "/this-release"},
+                                                    {""}}) {
+    std::vector<const char*> argv = {"QZ_DriverRemove.exe"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    argv.push_back(nullptr);
+    fake_.calls.clear();
+    EXPECT_EQ(DriverRemoveMain(static_cast<int>(argv.size() - 1), argv.data()), 87);
+    EXPECT_EQ(fake_.calls, Lines{}) << arguments[0];
+  }
+  EXPECT_TRUE(StillThere("oem7.inf"));
+  EXPECT_FALSE(fs::exists(scratch_.path() / kLogFile));
+}
+
+// The installer package tells this release by the SHA-256 it was built with, before any file
+// of it is installed.
+TEST_F(DriverRemovalTest, StagedInfIsFoundByItsDigest) {
+  Published("oem3.inf", kOlderOurs, "QZ_UsbToUartDriver.inf", "QZ");
+  EXPECT_TRUE(StagedInfWithSha256(Sha256(kOlderOurs)));
+  EXPECT_FALSE(StagedInfWithSha256(Sha256(kOurs)));
+  Published("QZ_UsbToUartDriver.inf", kOurs, "QZ_UsbToUartDriver.inf", "QZ");
+  EXPECT_TRUE(StagedInfWithSha256(Sha256(kOurs)));
+  fake_.windowsDirectoryError = kErrorAccessDenied;
+  EXPECT_FALSE(StagedInfWithSha256(Sha256(kOurs)));
+}
+
 bool ChangesAnything(const std::string& call) {
   return call.rfind("SetupUninstallOEMInfA", 0) == 0 || call.rfind("DeleteFileA", 0) == 0 ||
          call.rfind("MoveFileA", 0) == 0 || call.rfind("CopyFileA", 0) == 0;
@@ -194,7 +284,7 @@ bool ChangesAnything(const std::string& call) {
 TEST_F(DriverRemovalTest, MissingLogsFolderChangesNothingAndExitsWithOne) {
   fs::remove(scratch_.path() / kLogFolder);
   Published("oem12.inf", kOurs, "oem12.inf", "QZ");
-  EXPECT_EQ(DriverRemoveMain(), 1);
+  EXPECT_EQ(RemoveAsShipped(), 1);
   EXPECT_EQ(std::count_if(fake_.calls.begin(), fake_.calls.end(), ChangesAnything), 0);
   EXPECT_TRUE(StillThere("oem12.inf"));
   EXPECT_FALSE(fs::exists(scratch_.path() / kLogFolder)) << "the logs folder was created";
@@ -204,7 +294,7 @@ TEST_F(DriverRemovalTest, PackageInfMissingRemovesNothing) {
   fs::remove(scratch_.path() / kPackageInf);
   Published("oem12.inf", kOurs, "oem12.inf", "QZ");
   EXPECT_FALSE(ThisReleaseStaged(kPackageInf)) << "an unreadable package INF cannot be matched";
-  EXPECT_EQ(DriverRemoveMain(), 0);
+  EXPECT_EQ(RemoveAsShipped(), 0);
   EXPECT_EQ(Uninstalls(), Lines{});
   EXPECT_TRUE(StillThere("oem12.inf"));
   EXPECT_EQ(
@@ -220,7 +310,7 @@ TEST_F(DriverRemovalTest, LockSpansTheWholeRunAndLog) {
   std::string logAtRelease;
   fake_.onReleaseMutex = [&] { logAtRelease = ReadBytes(scratch_.path() / kLogFile); };
 
-  EXPECT_EQ(DriverRemoveMain(), 0);
+  EXPECT_EQ(RemoveAsShipped(), 0);
 
   EXPECT_EQ(fake_.calls.front(), "PrivateNamespacesAvailable");
   EXPECT_NE(std::find(fake_.calls.begin(), fake_.calls.end(),

@@ -428,6 +428,10 @@ def break_package(drivers, how, authority, images):
         sign_catalog(drivers, authority, inf_data=b"another package's INF\r\n")
     elif how == "inf_changed_after_signing":
         inf.write_bytes(inf.read_bytes().replace(b"1.2.0.0", b"1.2.0.1"))
+    elif how == "provider_with_a_tab":
+        # Signed as it is: the Provider alone is what is wrong.
+        inf.write_bytes(re.sub(rb'(?m)^QZ\s*=\s*"QZ"', b'QZ="QZ\tLtd"', inf.read_bytes()))
+        sign_catalog(drivers, authority)
     elif how == "no_catalog_named":
         inf.write_bytes(inf.read_bytes().replace(b"CatalogFile=qz_uart.cat\r\n", b""))
         (drivers / "qz_uart.cat").unlink()
@@ -488,7 +492,9 @@ def case_broken_packages(args):
              ("x64_driver_in_xp", "xp/usbser.sys is a driver for x64"),
              ("utf8_mdmcpq_without_version", "win8_64bit/mdmcpq.inf is neither"),
              ("catalog_of_another_file", NOT_COVERED),
-             ("inf_changed_after_signing", NOT_COVERED)]
+             ("inf_changed_after_signing", NOT_COVERED),
+             ("provider_with_a_tab", "QZ_UsbToUartDriver.inf's [Version] Provider 'QZ\\tLtd' "
+                                     "holds U+0009")]
     for how, named in table:
         drivers = work / how / "Drivers"
         shutil.rmtree(drivers.parent, ignore_errors=True)
@@ -595,8 +601,8 @@ def case_zip_normalised(args):
 def case_msi_tables(args):
     installer.check_tables(kept_release(args) / installer.msi_name(args.version),
                            kept_bundle(args), args.version, commit_epoch(args.source))
-    installer.check_publishers_outside_ascii(args.source, kept_bundle(args),
-                                             kept_release(args) / INSTALL_CHECK, args.work)
+    installer.check_publishers(args.source, kept_bundle(args), kept_release(args) / INSTALL_CHECK,
+                               args.work)
 
 
 def msi_installer(args, name, arch, version):
@@ -617,46 +623,63 @@ def case_msi_win7_32(args):
     bundle = kept_bundle(args)
     msi = kept / installer.msi_name(args.version)
     place = msi_installer(args, "prefix32", "win32", "win7")
-    installer.refused_installs(place, args.source, bundle, msi, kept / INSTALL_CHECK)
-    code, text = place.install(msi)
-    check(code == 0, "install failed (%d):\n%s" % (code, text[-2000:]))
-    installer.check_installed(place, bundle, args.version)
-    check(installer.ends_with(installer.runs_in(place.log)[-1], installer.SUMMARY_SUCCESS),
-          "set-up's run under the installer did not succeed")
+    earlier = installer.refused_installs(place, args.source, bundle, msi, kept / INSTALL_CHECK)
+    installer.install_over_its_own_staging(place, bundle, msi, args.version)
+    installer.actions_run_alone(place, bundle, earlier)
     installer.refused_uninstall(place, msi)
     installer.check_uninstalled(place, msi)
 
 
-def chinese_windows(locales):
-    """The environment under which Wine is a Chinese Windows (ANSI code page 936): Wine takes
-    it from the Unix locale, here zh_CN.UTF-8 compiled into the folder `locales`."""
-    if not (locales / "zh_CN.UTF-8").is_dir():
+def windows_in_locale(locales, name):
+    """The environment under which Wine is a Windows of the Unix locale `name` ("zh_CN": ANSI
+    code page 936), compiled into the folder `locales`."""
+    if not (locales / (name + ".UTF-8")).is_dir():
         locales.mkdir(parents=True, exist_ok=True)
-        subprocess.run(["localedef", "-i", "zh_CN", "-f", "UTF-8", str(locales / "zh_CN.UTF-8")],
+        subprocess.run(["localedef", "-i", name, "-f", "UTF-8", str(locales / (name + ".UTF-8"))],
                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
-    check((locales / "zh_CN.UTF-8").is_dir(), "localedef made no zh_CN.UTF-8 locale (Debian's "
-          "locales package)")
-    return {"LOCPATH": str(locales), "LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"}
+    check((locales / (name + ".UTF-8")).is_dir(), "localedef made no %s.UTF-8 locale (Debian's "
+          "locales package)" % name)
+    return {"LOCPATH": str(locales), "LANG": name + ".UTF-8", "LC_ALL": name + ".UTF-8"}
 
 
-def case_msi_chinese_win10_64(args):
-    kept = kept_release(args)
-    prefix = wine_env.Prefix(Path(args.wine_work) / "prefix64_zh_CN", "win64")
-    # Before its first program: every process of the prefix, its services too, is Chinese.
-    prefix.env.update(chinese_windows(windows_runner.guest_local(Path(args.wine_work) /
-                                                                 "locale")))
+def in_fresh_prefix(args, name, work, run, locale=None):
+    """`run(installer)` in a 64-bit Windows 10 prefix of its own, removed afterwards."""
+    prefix = wine_env.Prefix(Path(args.wine_work) / name, "win64")
+    if locale:
+        # Before its first program: every process of the prefix, its services too, has it.
+        prefix.env.update(windows_in_locale(windows_runner.guest_local(
+            Path(args.wine_work) / "locale"), locale))
     prefix.create()
     try:
         prefix.set_version("win10")
-        installer.chinese_publisher(
-            installer.Installer(prefix, Path(args.work) / "msi_chinese"), args.source,
-            kept_bundle(args), kept / INSTALL_CHECK)
+        run(installer.Installer(prefix, Path(args.work) / work))
     finally:
         prefix.kill()
         shutil.rmtree(prefix.path, ignore_errors=True)
 
 
-WINE_CASES = {"msi_win10_64", "msi_win7_32", "msi_chinese_win10_64"}
+def case_msi_failed_upgrade_win10_64(args):
+    kept = kept_release(args)
+    in_fresh_prefix(args, "prefix64_failed_upgrade", "msi_failed_upgrade", lambda place: (
+        installer.failed_upgrade(place, args.source, kept_bundle(args),
+                                 kept / installer.msi_name(args.version), args.version,
+                                 kept / INSTALL_CHECK)))
+
+
+def case_msi_chinese_win10_64(args):
+    in_fresh_prefix(args, "prefix64_zh_CN", "msi_chinese", lambda place: installer.publisher_shown(
+        place, args.source, kept_bundle(args), kept_release(args) / INSTALL_CHECK,
+        installer.CHINESE_PROVIDER, "gbk", 936), locale="zh_CN")
+
+
+def case_msi_korean_win10_64(args):
+    in_fresh_prefix(args, "prefix64_ko_KR", "msi_korean", lambda place: installer.publisher_shown(
+        place, args.source, kept_bundle(args), kept_release(args) / INSTALL_CHECK,
+        installer.KOREAN_PROVIDER, "utf-16", 949), locale="ko_KR")
+
+
+WINE_CASES = {"msi_win10_64", "msi_win7_32", "msi_failed_upgrade_win10_64", "msi_chinese_win10_64",
+              "msi_korean_win10_64"}
 CASES = {name[5:]: function for name, function in globals().items() if name.startswith("case_")}
 
 
