@@ -14,14 +14,20 @@ RtlGetVersionFn CachedRtlGetVersion() {
   return entry;
 }
 
+// False when the system cannot tell: RtlGetVersion missing or failing.
+bool ReadVersion(OsVersionInfoEx& version) {
+  const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
+  version = OsVersionInfoEx{};
+  version.dwOSVersionInfoSize = sizeof version;
+  return rtlGetVersion != nullptr && rtlGetVersion(&version) == 0;
+}
+
 }  // namespace
 
 bool IsWindowsVersionAtLeast(std::uint16_t major, std::uint16_t minor,
                              std::uint16_t servicePackMajor) {
-  const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
-  OsVersionInfoEx version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
+  OsVersionInfoEx version;
+  if (!ReadVersion(version)) {
     return false;
   }
   if (version.dwMajorVersion != major) {
@@ -54,10 +60,8 @@ WindowsRelease DetectWindowsRelease() {
 
 OsVersion DetectOsVersion() {
   OsVersion os;
-  const RtlGetVersionFn rtlGetVersion = CachedRtlGetVersion();
-  OsVersionInfoEx version{};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (rtlGetVersion == nullptr || rtlGetVersion(&version) != 0) {
+  OsVersionInfoEx version;
+  if (!ReadVersion(version)) {
     return os;
   }
   os.major = version.dwMajorVersion;
