@@ -33,7 +33,7 @@ SystemFiles LocateSystemFiles() {
   }
   const std::size_t length = std::strlen(windows);
   if (windows[length - 1] == '\\') {
-    windows[length - 1] = '\0';  // a drive's root ("D:\\") is answered with its backslash
+    windows[length - 1] = '\0';  // a drive's root folder is answered with its backslash
   }
   FolderPlus(files.modemInf, windows, kModemInfSuffix);
   FolderPlus(files.system32Driver, windows, kSystem32DriverSuffix);
