@@ -40,3 +40,16 @@ bool FolderPlus(char (&path)[kPathCapacity], const char (&folder)[kPathCapacity]
   std::memset(path, 0, kPathCapacity);
   return false;
 }
+
+bool SystemWindowsFolder(char (&folder)[kPathCapacity]) {
+  std::memset(folder, 0, sizeof folder);
+  if (Platform().GetSystemWindowsDirectory(folder, kPathCapacity) == 0 || folder[0] == '\0') {
+    std::memset(folder, 0, sizeof folder);
+    return false;
+  }
+  const std::size_t length = std::strlen(folder);
+  if (folder[length - 1] == '\\') {
+    folder[length - 1] = '\0';
+  }
+  return true;
+}

@@ -17,3 +17,7 @@ bool ProgramFolder(char (&folder)[kPathCapacity]);
 // `folder` + `suffix` in `path`; an empty `path` and false when it does not fit.
 bool FolderPlus(char (&path)[kPathCapacity], const char (&folder)[kPathCapacity],
                 const char* suffix);
+
+// The system's Windows folder as Windows names it, without a trailing backslash (a drive's root
+// folder is answered with one). False, and an empty `folder`, when Windows cannot name it.
+bool SystemWindowsFolder(char (&folder)[kPathCapacity]);

@@ -86,12 +86,24 @@ bool Remove(const std::string& path) {
 // The INFs staged in the system's INF folder that could be this package's; none, and false,
 // when Windows cannot name its folder.
 bool StagedCandidates(std::vector<std::string>* paths) {
-  char windows[kPathCapacity] = {};
-  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0) {
+  char windows[kPathCapacity];
+  if (!SystemWindowsFolder(windows)) {
     return false;
   }
   *paths = Candidates(std::string(windows) + "\\inf\\");
   return true;
+}
+
+bool Picks(Releases which, const PublishedInf& inf, const std::string& ourProvider) {
+  switch (which) {
+    case Releases::kThis:
+      return inf.sameBytes;
+    case Releases::kEarlier:
+      return !inf.sameBytes && IsThisPackage(inf, ourProvider);
+    case Releases::kEvery:
+      break;
+  }
+  return IsThisPackage(inf, ourProvider);
 }
 
 // The staged copies of the package out of the system's INF folder that `which` names.
@@ -115,11 +127,7 @@ StagedCopies FindStagedCopies(const char* packageInfPath, Releases which) {
   copies.searched = StagedCandidates(&candidates);
   for (const std::string& path : candidates) {
     const PublishedInf inf = Describe(path, ours, bytesOnly);
-    const bool picked = which == Releases::kThis ? inf.sameBytes
-                        : which == Releases::kEarlier
-                            ? !inf.sameBytes && IsThisPackage(inf, ourProvider)
-                            : IsThisPackage(inf, ourProvider);
-    if (picked) {
+    if (Picks(which, inf, ourProvider)) {
       copies.paths.push_back(path);
     }
   }

@@ -27,13 +27,9 @@ struct SystemFiles {
 
 SystemFiles LocateSystemFiles() {
   SystemFiles files{};
-  char windows[kPathCapacity] = {};
-  if (Platform().GetSystemWindowsDirectory(windows, kPathCapacity) == 0 || windows[0] == '\0') {
+  char windows[kPathCapacity];
+  if (!SystemWindowsFolder(windows)) {
     return files;
-  }
-  const std::size_t length = std::strlen(windows);
-  if (windows[length - 1] == '\\') {
-    windows[length - 1] = '\0';  // a drive's root folder is answered with its backslash
   }
   FolderPlus(files.modemInf, windows, kModemInfSuffix);
   FolderPlus(files.system32Driver, windows, kSystem32DriverSuffix);
