@@ -32,7 +32,8 @@ add_executable(qz_host_tests
   tests/host/present_devices_test.cpp
   tests/host/device_install_test.cpp
   tests/host/program_folder_test.cpp
-  tests/host/unseen_prompts_test.cpp)
+  tests/host/unseen_prompts_test.cpp
+  tests/host/dll_search_test.cpp)
 target_link_libraries(qz_host_tests PRIVATE qz_setup qz_remove qz_test_support GTest::gtest_main)
 # Lets the patch tests make a read come up short, refuse an open for writing and run out of
 # memory, which no real file or heap does on demand (and root ignores permission bits).

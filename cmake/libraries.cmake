@@ -62,7 +62,7 @@ add_library(qz_log STATIC log/install_log.cpp log/record_text.cpp ${QZ_MESSAGES_
 target_link_libraries(qz_log PUBLIC qz_platform qz_spdlog)
 
 add_library(qz_common STATIC common/program_folder.cpp common/program_run.cpp
-                             common/run_lock.cpp common/windows_release.cpp
+                             common/run_lock.cpp common/windows_release.cpp common/dll_search.cpp
                              common/file_digest.cpp)
 target_link_libraries(qz_common PUBLIC qz_log qz_platform)
 

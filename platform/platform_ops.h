@@ -91,6 +91,13 @@ struct PlatformOps {
   // GetProcessWindowStation + GetUserObjectInformationA(UOI_FLAGS); non-zero when answered.
   int (*GetProcessWindowStationFlags)(std::uint32_t* flags);
   int (*ProcessIdToSessionId)(std::uint32_t processId, std::uint32_t* session);
+  // Takes the program's own folder and the current one out of the DLL search for the rest of the
+  // process: 1 where Windows confines it to the system folder (SetDefaultDllDirectories), 0
+  // where only the current folder could be taken out (XP, Vista, 7 without KB2533623).
+  int (*ConfineDllSearch)();
+  // Loads the system folder's DLL `name` by its full path and keeps it loaded; 0 when it is not
+  // there or cannot be loaded.
+  int (*PreloadSystemDll)(const char* name);
 
   // ---- Files, with the WOW64 redirection switch
   // Absent from 32-bit XP's kernel32; the Windows implementation answers 0 there.

@@ -11,17 +11,17 @@ struct LoadedDll {
   const char* name;
   HMODULE module;
 };
-// A handful of names at most; a program has one thread.
-LoadedDll g_loaded[8];
+// The late-loaded DLLs and the program's own few; a program has one thread.
+LoadedDll g_loaded[24];
 
 }  // namespace
 
-void KeepDllSearchInSystemFolder() {
+bool KeepDllSearchInSystemFolder() {
   const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
   const auto setDefault =
       SystemFunction<BOOL(WINAPI*)(DWORD)>(kernel32, "SetDefaultDllDirectories");
   if (setDefault != nullptr && setDefault(kSearchSystem32)) {
-    return;
+    return true;
   }
   // XP SP1 on: an empty string takes the current folder out of the search; the program's own
   // folder stays in it, so every DLL beyond the KnownDLLs is loaded by its full path below.
@@ -29,6 +29,7 @@ void KeepDllSearchInSystemFolder() {
   if (setDirectory != nullptr) {
     setDirectory("");
   }
+  return false;
 }
 
 HMODULE SystemDll(const char* name) {

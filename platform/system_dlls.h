@@ -6,8 +6,9 @@
 #include <windows.h>
 
 // Before anything could load a DLL: takes the program's own folder (and the current one) out of
-// the DLL search for the rest of the process.
-void KeepDllSearchInSystemFolder();
+// the DLL search for the rest of the process. True where the search is confined to the system
+// folder; false where the program's folder stays in it (see late_loaded_dlls.h).
+bool KeepDllSearchInSystemFolder();
 
 // The DLL `name` ("setupapi.dll") from the system folder, its own imports resolved from there
 // too; loaded once. Null on failure, with the load's reason in the last error.

@@ -79,6 +79,10 @@ int SessionOfProcess(std::uint32_t processId, std::uint32_t* session) {
   return 1;
 }
 
+int ConfineDllSearch() { return KeepDllSearchInSystemFolder() ? 1 : 0; }
+
+int PreloadSystemDll(const char* name) { return SystemDll(name) != nullptr ? 1 : 0; }
+
 }  // namespace
 
 void AddProcessAndSystemOps(PlatformOps* ops) {
@@ -94,4 +98,6 @@ void AddProcessAndSystemOps(PlatformOps* ops) {
   ops->GetSystemDirectoryA = SystemDirectory;
   ops->GetProcessWindowStationFlags = WindowStationFlags;
   ops->ProcessIdToSessionId = SessionOfProcess;
+  ops->ConfineDllSearch = ConfineDllSearch;
+  ops->PreloadSystemDll = PreloadSystemDll;
 }

@@ -53,6 +53,7 @@ constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorModNotFound = 126;
 constexpr std::uint32_t kErrorProcNotFound = 127;
 // ERROR_INVALID_IMAGE_HASH: a program is not the one this release shipped.
 constexpr std::uint32_t kErrorInvalidImageHash = 577;

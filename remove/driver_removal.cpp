@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "common/dll_search.h"
 #include "common/file_digest.h"
 #include "common/program_folder.h"
 #include "log/install_log.h"
@@ -218,6 +219,7 @@ int RunDriverRemoval(Releases which) {
 }
 
 int DriverRemoveMain(int argc, const char* const* argv) {
+  KeepDllsInSystemFolder();
   Releases which = Releases::kEvery;
   if (!RemovalFromArguments(argc, argv, &which)) {
     return kExitUnknownArguments;

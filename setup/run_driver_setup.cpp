@@ -1,5 +1,6 @@
 #include "setup/run_driver_setup.h"
 
+#include "common/dll_search.h"
 #include "common/windows_release.h"
 #include "device/device_install.h"
 #include "log/install_log.h"
@@ -65,4 +66,7 @@ int RunDriverSetup() {
   return kExitDone;
 }
 
-int DriverSetupMain() { return RunHoldingLock(RunDriverSetup); }
+int DriverSetupMain() {
+  KeepDllsInSystemFolder();
+  return RunHoldingLock(RunDriverSetup);
+}

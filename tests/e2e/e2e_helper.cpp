@@ -24,6 +24,12 @@
 //   e2e_helper make-device HWID      a root-enumerated device with that hardware ID, no driver
 //   e2e_helper devices HWID          each present device with that hardware ID: its driver key,
 //                                    description and driver INF, tab-separated ("-": none)
+//   e2e_helper load-by-name DLL      loads DLL by its base name, the search as Windows starts it
+//   e2e_helper load-by-full-path DLL loads DLL as the programs' loader does, the search as
+//                                    Windows starts it
+//   e2e_helper load-confined DLL     switches the search as the programs do, then loads DLL by
+//                                    its base name
+//                                    (each prints "loaded" or "not loaded")
 #include <windows.h>
 // wincrypt.h needs the types of windows.h first.
 #include <sddl.h>
@@ -41,6 +47,7 @@
 
 #include "common/run_lock.h"
 #include "device/device_install.h"
+#include "platform/system_dlls.h"
 #include "platform/windows_platform_ops.h"
 #include "platform/windows_trust_ops.h"
 #include "setup/publisher_trust.h"
@@ -244,10 +251,26 @@ int AddRoot(const char* path) {
   return added ? 0 : 1;
 }
 
+int Loaded(HMODULE module) {
+  std::printf("%s\n", module != nullptr ? "loaded" : "not loaded");
+  return module != nullptr ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
+  // Before anything else could load a DLL: each of these shows one layer alone.
+  if (command == "load-by-name" && argc == 3) {
+    return Loaded(LoadLibraryA(argv[2]));
+  }
+  if (command == "load-by-full-path" && argc == 3) {
+    return Loaded(SystemDll(argv[2]));
+  }
+  if (command == "load-confined" && argc == 3) {
+    KeepDllSearchInSystemFolder();
+    return Loaded(LoadLibraryA(argv[2]));
+  }
   if (command == "pair" && (argc == 3 || argc == 4)) {
     return Pair(argv[2], argv[argc - 1]);
   }

@@ -97,7 +97,7 @@ TEST_F(RunDriverSetupTest, MissingLogsFolderDoesNothingAndExitsWithOne) {
   fs::remove(scratch_.path() / kLogFolder);
   fake_.hasPrivateNamespaces = false;
   EXPECT_EQ(DriverSetupMain(), 1);
-  EXPECT_EQ(fake_.calls,
+  EXPECT_EQ(AfterDllSearch(fake_.calls),
             (Lines{"PrivateNamespacesAvailable",
                    "CreateMutexA Global\\QZ_DriverSetup_Run security=default",
                    "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
@@ -110,10 +110,11 @@ TEST_F(RunDriverSetupTest, UnusableProgramPathDoesNothingAndExitsWithOne) {
   fake_.modulePath = "QZ_DriverSetup.exe";
   fake_.hasPrivateNamespaces = false;
   EXPECT_EQ(DriverSetupMain(), 1);
-  EXPECT_EQ(fake_.calls, (Lines{"PrivateNamespacesAvailable",
-                                "CreateMutexA Global\\QZ_DriverSetup_Run security=default",
-                                "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
-                                "ReleaseMutex mutex", "CloseHandle mutex"}));
+  EXPECT_EQ(AfterDllSearch(fake_.calls),
+            (Lines{"PrivateNamespacesAvailable",
+                   "CreateMutexA Global\\QZ_DriverSetup_Run security=default",
+                   "WaitForSingleObject mutex", "GetModuleFileNameA null capacity=260",
+                   "ReleaseMutex mutex", "CloseHandle mutex"}));
 }
 
 }  // namespace

@@ -253,6 +253,15 @@ bool AnyCallStartsWith(const std::vector<std::string>& calls, const std::string&
   return false;
 }
 
+std::vector<std::string> AfterDllSearch(const std::vector<std::string>& calls) {
+  auto first = calls.begin();
+  while (first != calls.end() &&
+         (*first == "ConfineDllSearch" || first->rfind("PreloadSystemDll ", 0) == 0)) {
+    ++first;
+  }
+  return std::vector<std::string>(first, calls.end());
+}
+
 std::vector<std::string> WithoutVersionQuestions(const std::vector<std::string>& calls) {
   std::vector<std::string> kept;
   for (const auto& call : calls) {

@@ -28,6 +28,9 @@ const std::vector<std::string>& AllProgramTextsUtf8();
 // The recorded calls without the Windows version questions that gate a step.
 std::vector<std::string> WithoutVersionQuestions(const std::vector<std::string>& calls);
 
+// The recorded calls after the DLL search is made safe, which every program does first.
+std::vector<std::string> AfterDllSearch(const std::vector<std::string>& calls);
+
 // Whether any recorded call starts with `prefix`.
 bool AnyCallStartsWith(const std::vector<std::string>& calls, const std::string& prefix);
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@
 struct FakePlatform {
   std::string modulePath = "C:\\Tools\\QZ\\QZ_DriverSetup.exe";
   std::uint32_t moduleFileNameError = 0;
+  // SetDefaultDllDirectories (Windows 8 on, 7 with KB2533623), and the DLLs the system folder
+  // lacks.
+  bool hasDefaultDllDirectories = true;
+  std::set<std::string> absentSystemDlls;
 
   bool hasRtlGetVersion = true;
   std::int32_t rtlGetVersionStatus = 0;

@@ -178,6 +178,21 @@ std::uint32_t FakeGetSystemWindowsDirectory(char* buffer, std::uint32_t capacity
   return static_cast<std::uint32_t>(g_fake->windowsDirectory.size());
 }
 
+int FakeConfineDllSearch() {
+  if (Record("ConfineDllSearch") || !g_fake->hasDefaultDllDirectories) {
+    return 0;
+  }
+  return 1;
+}
+
+int FakePreloadSystemDll(const char* name) {
+  if (Record(std::string("PreloadSystemDll ") + name) ||
+      g_fake->absentSystemDlls.count(name) != 0) {
+    return Fail(0, kErrorModNotFound);
+  }
+  return 1;
+}
+
 }  // namespace
 
 void AddProcessAndSystemFakes(PlatformOps* ops) {
@@ -193,6 +208,8 @@ void AddProcessAndSystemFakes(PlatformOps* ops) {
   ops->GetSystemDirectoryA = FakeGetSystemDirectoryA;
   ops->GetProcessWindowStationFlags = FakeGetProcessWindowStationFlags;
   ops->ProcessIdToSessionId = FakeProcessIdToSessionId;
+  ops->ConfineDllSearch = FakeConfineDllSearch;
+  ops->PreloadSystemDll = FakePreloadSystemDll;
 }
 
 }  // namespace fake_platform
