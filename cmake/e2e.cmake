@@ -38,3 +38,14 @@ foreach(entry IN LISTS QZ_E2E_CASES)
   set_tests_properties(e2e.${name} PROPERTIES FIXTURES_REQUIRED wine_prefixes
                        RESOURCE_LOCK ${prefix} TIMEOUT 1200)
 endforeach()
+
+# The guest's own checks (natively they have nothing to check): what one side of the shared work
+# tree writes is what the other reads, and the agent answers only the run that booted it and
+# shows what a command that ran out of time had printed.
+add_test(NAME guest.share_is_coherent
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/e2e/share_stress.py
+                 ${PROJECT_BINARY_DIR}/share-stress 100)
+add_test(NAME guest.agent_answers_its_run_and_shows_a_hung_command
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/e2e/guest_checks.py)
+set_tests_properties(guest.share_is_coherent guest.agent_answers_its_run_and_shows_a_hung_command
+                     PROPERTIES TIMEOUT 900)

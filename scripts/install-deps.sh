@@ -11,7 +11,7 @@ packages=(
   wine wine64 wine32:i386
   python3 python3-pefile python3-asn1crypto openssl osslsigncode strip-nondeterminism
   wixl msitools locales file
-  qemu-system-x86 mmdebstrap e2fsprogs
+  qemu-system-x86 mmdebstrap e2fsprogs uidmap ca-certificates
   clang-format
 )
 

@@ -20,6 +20,8 @@
 //   e2e_helper catalog-name INF      the catalog name the program resolves for INF
 //   e2e_helper inspect-catalog CAT   what the program finds out about a catalog's signature
 //   e2e_helper add-root DER          puts a certificate into the local machine's Root store
+//   e2e_helper chain-trust DER       "trusted" when the machine's roots vouch for the
+//                                    certificate, else why not
 //   e2e_helper hardware-ids INF      the IDs the program reads from INF's models for this machine
 //   e2e_helper make-device HWID      a root-enumerated device with that hardware ID, no driver
 //   e2e_helper devices HWID          each present device with that hardware ID: its driver key,
@@ -237,6 +239,48 @@ int InspectCatalog(const char* path) {
   return 0;
 }
 
+// Whether the machine's roots make the certificate trusted (the base chain policy), as a
+// catalog's chain is judged.
+int ChainTrust(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> der((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+  PCCERT_CONTEXT certificate = CertCreateCertificateContext(
+      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+  if (certificate == nullptr) {
+    std::printf("unreadable\n");
+    return 1;
+  }
+  CERT_CHAIN_PARA parameters;
+  std::memset(&parameters, 0, sizeof parameters);
+  parameters.cbSize = sizeof parameters;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(nullptr, certificate, nullptr, nullptr, &parameters, 0, nullptr,
+                               &chain)) {
+    std::printf("no chain %lu\n", GetLastError());
+    CertFreeCertificateContext(certificate);
+    return 1;
+  }
+  CERT_CHAIN_POLICY_PARA policy;
+  std::memset(&policy, 0, sizeof policy);
+  policy.cbSize = sizeof policy;
+  CERT_CHAIN_POLICY_STATUS status;
+  std::memset(&status, 0, sizeof status);
+  status.cbSize = sizeof status;
+  const BOOL asked =
+      CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, chain, &policy, &status);
+  if (!asked) {
+    std::printf("no answer %lu\n", GetLastError());
+  } else if (status.dwError == 0) {
+    std::printf("trusted\n");
+  } else {
+    std::printf("untrusted 0x%lX\n", status.dwError);
+  }
+  CertFreeCertificateChain(chain);
+  CertFreeCertificateContext(certificate);
+  return 0;
+}
+
 int AddRoot(const char* path) {
   std::ifstream in(path, std::ios::binary);
   const std::vector<char> der((std::istreambuf_iterator<char>(in)),
@@ -313,6 +357,9 @@ int main(int argc, char** argv) {
   }
   if (command == "inspect-catalog" && argc == 3) {
     return InspectCatalog(argv[2]);
+  }
+  if (command == "chain-trust" && argc == 3) {
+    return ChainTrust(argv[2]);
   }
   if (command == "add-root" && argc == 3) {
     return AddRoot(argv[2]);

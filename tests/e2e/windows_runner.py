@@ -7,6 +7,8 @@ Wine run there whole, because the prefixes they look into live on the guest's ow
 
   windows_runner.py way                  says how, in one line (exit 3: no way here)
   windows_runner.py session -- CMD ...   runs CMD with one guest for all of it, when one is needed
+  windows_runner.py guest -- CMD ...     runs CMD where Windows programs run (in the session's
+                                         guest, or one of its own), its output shown as it comes
 """
 
 import atexit
@@ -27,6 +29,9 @@ from wine_guest import GuestError
 FORCED = os.environ.get("QZ_WINE_GUEST") == "1"
 INSIDE = os.environ.get("QZ_INSIDE_WINE_GUEST") == "1"
 PORT_VARIABLE = "QZ_WINE_GUEST_PORT"
+# The agent answers only to the run that booted the guest. Other accounts cannot read a
+# process's environment.
+SECRET_VARIABLE = "QZ_WINE_GUEST_SECRET"
 # Time-outs only stop a hung run; under full-system emulation a Windows program takes several
 # times as long as natively.
 TIME_FACTOR = 5 if INSIDE else 1
@@ -75,22 +80,25 @@ def describe(chosen):
     if chosen == "inside":
         return "Windows programs run through Wine in this guest"
     why = "QZ_WINE_GUEST=1" if FORCED else "this machine runs no 32-bit x86 code"
-    return ("Windows programs run through Wine in a full-system QEMU guest (%s; image in %s)" %
-            (why, wine_guest.CACHE))
+    return ("Windows programs run through Wine in a full-system QEMU guest (%s; %s; image in %s)"
+            % (why, wine_guest.describe_accelerator(), wine_guest.CACHE))
 
 
 def passed_on(env):
-    return {k: v for k, v in (env or os.environ).items() if k.startswith(PASSED_ON)}
+    return {k: v for k, v in (env or os.environ).items()
+            if k.startswith(PASSED_ON) and k != SECRET_VARIABLE}
 
 
-def guest_port():
-    """The port of the run's guest; a process started outside a session boots one of its own,
-    which goes when the process ends."""
+def guest():
+    """The port and the secret of the run's guest; a process started outside a session boots
+    one of its own, which goes when the process ends."""
     if not os.environ.get(PORT_VARIABLE):
         private = contextlib.ExitStack()
         atexit.register(private.close)
-        os.environ[PORT_VARIABLE] = str(private.enter_context(wine_guest.running()))
-    return int(os.environ[PORT_VARIABLE])
+        port, secret = private.enter_context(wine_guest.running())
+        os.environ[PORT_VARIABLE] = str(port)
+        os.environ[SECRET_VARIABLE] = secret
+    return int(os.environ[PORT_VARIABLE]), os.environ.get(SECRET_VARIABLE, "")
 
 
 def run(argv, env=None, cwd=None, timeout=120, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -100,7 +108,12 @@ def run(argv, env=None, cwd=None, timeout=120, stdout=subprocess.PIPE, stderr=su
     if way() != "guest":
         return subprocess.run(argv, env=env, cwd=cwd, timeout=timeout * TIME_FACTOR,
                               stdout=stdout, stderr=stderr, check=check)
-    code, out, err = wine_guest.run(guest_port(), argv, cwd, passed_on(env), timeout)
+    port, secret = guest()
+    try:
+        code, out, err = wine_guest.run(port, secret, argv, cwd, passed_on(env), timeout)
+    except wine_guest.GuestTimeout as ended:
+        raise subprocess.TimeoutExpired(argv, timeout, output=ended.stdout,
+                                        stderr=ended.stderr) from None
     completed = subprocess.CompletedProcess(argv, code,
                                             out if stdout == subprocess.PIPE else None,
                                             err if stderr == subprocess.PIPE else None)
@@ -115,17 +128,20 @@ def forward_script(argv, timeout=3600):
     if way() != "guest":
         return None
     script = [str(Path(argv[0]).resolve())] + list(argv[1:])
+
+    def relay(name, data):
+        # As it is printed there: a case that hangs, or is killed, has shown what it had.
+        stream = sys.stdout if name == "stdout" else sys.stderr
+        stream.buffer.write(data)
+        stream.flush()
+
     try:
-        code, out, err = wine_guest.run(guest_port(), ["python3"] + script, os.getcwd(),
-                                        passed_on(None), timeout)
+        port, secret = guest()
+        return wine_guest.run(port, secret, ["python3"] + script, os.getcwd(), passed_on(None),
+                              timeout, relay)[0]
     except GuestError as failure:
         print("error: %s" % failure, flush=True)
         return 1
-    sys.stdout.buffer.write(out)
-    sys.stdout.flush()
-    sys.stderr.buffer.write(err)
-    sys.stderr.flush()
-    return code
 
 
 def settle():
@@ -162,20 +178,47 @@ def session(command):
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGHUP, stop)
-    with wine_guest.running() as port:
-        child = subprocess.Popen(command, env=dict(os.environ, **{PORT_VARIABLE: str(port)}))
+    with wine_guest.running() as (port, secret):
+        child = subprocess.Popen(command, start_new_session=True,
+                                 env=dict(os.environ, **{PORT_VARIABLE: str(port),
+                                                         SECRET_VARIABLE: secret}))
         try:
             return child.wait()
         except KeyboardInterrupt:
-            # Interrupted: the command ends first, then the guest.
-            if child.poll() is None:
-                child.send_signal(signal.SIGINT)
-            try:
-                child.wait(timeout=60)
-            except subprocess.TimeoutExpired:
-                child.kill()
-                child.wait()
+            # Interrupted: the command ends first, with all it started, then the guest.
+            end_group(child)
             return 130
+
+
+def in_guest(command, timeout=3600):
+    if way() != "guest":
+        return subprocess.run(command).returncode
+    port, secret = guest()
+
+    def relay(name, data):
+        stream = sys.stdout if name == "stdout" else sys.stderr
+        stream.buffer.write(data)
+        stream.flush()
+
+    return wine_guest.run(port, secret, command, os.getcwd(), passed_on(None), timeout, relay)[0]
+
+
+def end_group(child):
+    """Ends the process group `child` leads: an interrupt first, then a kill for what is left."""
+    def signal_group(number):
+        try:
+            os.killpg(child.pid, number)
+        except ProcessLookupError:
+            pass
+
+    signal_group(signal.SIGINT)
+    try:
+        child.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        pass
+    # A build under a shell loop may outlive the shell that started it.
+    signal_group(signal.SIGKILL)
+    child.wait()
 
 
 def main(argv):
@@ -196,6 +239,8 @@ def main(argv):
             return 0
         if argv[:2] and argv[0] == "session" and argv[1] == "--" and len(argv) > 2:
             return session(argv[2:])
+        if argv[:2] and argv[0] == "guest" and argv[1] == "--" and len(argv) > 2:
+            return in_guest(argv[2:])
     except GuestError as failure:
         print("error: %s" % failure, flush=True)
         return 1

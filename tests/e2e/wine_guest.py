@@ -2,24 +2,29 @@
 x86 code: a Debian 12 root with Wine 8 (32-bit and 64-bit), booted with qemu-system-x86_64.
 
 The image is built once from Debian packages and cached; it is rebuilt when its recipe (the
-package list, the suites, the guest's init) changes. Each run boots it with its disk as a
-throwaway snapshot, shares the work tree at the host's own path over 9p, and talks to the agent
-in it over a port on the host's loopback. Template prefixes live in the image, so a prefix in a
+package list, the suites, the machine's apt sources and options, the guest's init) changes.
+Each run boots it with its disk as a throwaway snapshot, shares the work tree at the host's own
+path over virtiofs (whose close-to-open caching gives every open the file as the host, or
+another request, last wrote it), and talks to the agent in it over a port on the host's
+loopback, with a secret made for the boot. Template prefixes live in the image, so a prefix in a
 run is a copy on the guest's own disk.
 """
 
 import base64
+import binascii
 import contextlib
 import ctypes
 import fcntl
 import hashlib
 import json
 import os
+import pwd
 import shutil
 import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -33,6 +38,7 @@ CACHE = Path(os.environ.get("QZ_WINE_GUEST_CACHE") or
 
 SUITES = ["bookworm", "bookworm-updates", "bookworm-security"]
 APT_SOURCES = Path("/etc/apt")
+VIRTIOFSD = Path("/usr/lib/qemu/virtiofsd")
 
 
 def apt_mirrors(apt=APT_SOURCES, suites=SUITES):
@@ -67,14 +73,37 @@ def apt_mirrors(apt=APT_SOURCES, suites=SUITES):
     return mirrors
 
 
+def apt_settings(env=None):
+    """The Acquire:: settings apt reads, as `apt-config dump` prints them."""
+    try:
+        dump = subprocess.run(["apt-config", "dump"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, timeout=60, env=env).stdout
+    except (OSError, subprocess.SubprocessError):
+        return []
+    return [line.rstrip() for line in dump.splitlines()
+            if line.startswith("Acquire::") and not line.startswith("Acquire::IndexTargets")]
+
+
+def apt_options():
+    """What this machine's apt configuration sets for fetching beyond apt's own defaults (a
+    proxy, the checks it turns off or on), so that the guest's root is fetched as this machine
+    fetches. Its other settings (hooks, caches) belong to this machine's own system."""
+    with tempfile.TemporaryDirectory() as empty:
+        bare = Path(empty) / "apt.conf"
+        bare.write_text('Dir::Etc::main "%s/none.conf";\nDir::Etc::parts "%s";\n' % (empty, empty))
+        defaults = set(apt_settings(dict(os.environ, APT_CONFIG=str(bare))))
+    return [line for line in apt_settings() if line not in defaults]
+
+
 MIRRORS = apt_mirrors()
+APT_OPTIONS = apt_options()
 # Wine as on the other machines, the kernel, and what the cases run beside Wine: Python, the
 # signing tools, the installer-package tools, the compilers of the planted DLLs and the locale
 # definitions a Chinese Windows is made from.
 PACKAGES = ["linux-image-amd64", "initramfs-tools", "kmod", "mount", "iproute2", "procps",
             "wine", "wine32:i386", "wine64", "python3", "python3-pefile", "python3-asn1crypto",
             "openssl", "osslsigncode", "wixl", "msitools", "gcc-mingw-w64-i686-posix",
-            "gcc-mingw-w64-x86-64-posix", "locales"]
+            "gcc-mingw-w64-x86-64-posix", "locales", "ca-certificates"]
 DISK_SIZE = "16G"
 MEMORY_MB = 6144
 CPUS = 2
@@ -90,7 +119,8 @@ class GuestError(Exception):
 
 
 def root_key():
-    recipe = {"suites": SUITES, "mirrors": MIRRORS, "packages": PACKAGES}
+    recipe = {"suites": SUITES, "mirrors": MIRRORS, "packages": PACKAGES,
+              "options": APT_OPTIONS}
     return hashlib.sha256(json.dumps(recipe, sort_keys=True).encode()).hexdigest()
 
 
@@ -175,6 +205,18 @@ def build_image():
         say("== The Wine guest image is ready (%d s)" % (time.monotonic() - started))
 
 
+def has_subordinate_ids():
+    names = {str(os.geteuid()), pwd.getpwuid(os.geteuid()).pw_name}
+    for table in ("/etc/subuid", "/etc/subgid"):
+        try:
+            lines = Path(table).read_text().splitlines()
+        except OSError:
+            return False
+        if not any(line.split(":", 1)[0] in names for line in lines):
+            return False
+    return True
+
+
 def debian_root(out, log):
     """The guest's Debian root as a tarball, made by mmdebstrap and kept while the package list
     is the same (the guest's init is added to it afterwards)."""
@@ -183,11 +225,16 @@ def debian_root(out, log):
     if tarball.exists() and stamp.exists() and stamp.read_text().strip() == root_key():
         return tarball
     stamp.unlink(missing_ok=True)
+    if os.geteuid() != 0 and not has_subordinate_ids():
+        raise GuestError("mmdebstrap makes the guest's root in a user namespace, for which this "
+                         "account needs subordinate user and group ids: sudo usermod "
+                         "--add-subuids 100000-165535 --add-subgids 100000-165535 %s" %
+                         pwd.getpwuid(os.geteuid()).pw_name)
     building = CACHE / "root.tar.part"
-    command = ["mmdebstrap", "--mode=unshare", "--variant=apt", "--architectures=amd64,i386",
-               "--include=" + ",".join(PACKAGES),
-               "--aptopt=Acquire::Check-Valid-Until \"false\"", "--format=tar",
-               SUITES[0], str(building)] + MIRRORS
+    command = (["mmdebstrap", "--mode=unshare", "--variant=apt", "--architectures=amd64,i386",
+                "--include=" + ",".join(PACKAGES), "--format=tar"] +
+               ["--aptopt=" + option for option in APT_OPTIONS] +
+               [SUITES[0], str(building)] + MIRRORS)
     if subprocess.run(command, stdout=out, stderr=subprocess.STDOUT,
                       timeout=BUILD_TIMEOUT).returncode != 0:
         building.unlink(missing_ok=True)
@@ -209,6 +256,24 @@ def die_with_parent():
     libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
+def kvm_usable():
+    """Whether this process may run a guest with KVM: /dev/kvm there and open to it."""
+    try:
+        os.close(os.open("/dev/kvm", os.O_RDWR | os.O_CLOEXEC))
+        return True
+    except OSError:
+        return False
+
+
+def accelerator():
+    return "kvm" if kvm_usable() else "tcg"
+
+
+def describe_accelerator():
+    return ("KVM" if accelerator() == "kvm" else
+            "TCG emulation, /dev/kvm not usable here")
+
+
 class Machine:
     """One booted guest."""
 
@@ -218,6 +283,11 @@ class Machine:
         self.console = Path(console) if console else None
         self.port = None
         self.process = None
+        self.share = None
+        # Made for this boot, readable by this account only; the guest reads it from QEMU's
+        # firmware configuration, never from a command line another user could list.
+        self.secret = binascii.hexlify(os.urandom(32)).decode("ascii")
+        self.private = None
 
     def command(self):
         if any(c.isspace() for c in str(TREE)):
@@ -225,28 +295,68 @@ class Machine:
                              "command line cannot carry" % TREE)
         append = ("root=/dev/vda rw console=ttyS0 panic=1 net.ifnames=0 quiet init=/sbin/qz-init"
                   " qz.mode=%s qz.work=%s qz.agent=%s" % (self.mode, TREE, AGENT))
-        command = ["qemu-system-x86_64", "-accel", "tcg,thread=multi", "-smp", str(CPUS),
-                   "-m", str(MEMORY_MB), "-nodefaults", "-display", "none", "-no-reboot",
-                   "-rtc", "base=utc", "-kernel", str(self.folder / "vmlinuz"),
-                   "-initrd", str(self.folder / "initrd.img"), "-append", append,
-                   "-drive", "file=%s,format=raw,if=virtio,cache=unsafe" % (
-                       self.folder / "root.img"),
-                   "-serial", "file:%s" % self.console]
+        if accelerator() == "kvm":
+            accel = ["-accel", "kvm", "-cpu", "host"]
+        else:
+            accel = ["-accel", "tcg,thread=multi"]
+        command = (["qemu-system-x86_64"] + accel +
+                   ["-smp", str(CPUS), "-m", str(MEMORY_MB), "-nodefaults", "-display", "none",
+                    "-no-reboot", "-rtc", "base=utc", "-kernel", str(self.folder / "vmlinuz"),
+                    "-initrd", str(self.folder / "initrd.img"), "-append", append,
+                    "-drive", "file=%s,format=raw,if=virtio,cache=unsafe" % (
+                        self.folder / "root.img"),
+                    "-serial", "file:%s" % self.console])
         if self.mode == "serve":
-            # The disk is a throwaway snapshot: every run starts from the built image.
+            # The disk is a throwaway snapshot: every run starts from the built image. virtiofs
+            # needs the guest's memory shared with its daemon.
             command += ["-snapshot",
-                        "-virtfs", "local,path=%s,mount_tag=work,security_model=passthrough,"
-                        "id=work" % TREE,
+                        "-object", "memory-backend-memfd,id=memory,size=%dM,share=on" % MEMORY_MB,
+                        "-numa", "node,memdev=memory",
+                        "-chardev", "socket,id=work,path=%s" % (self.private / "work.sock"),
+                        "-device", "vhost-user-fs-pci,chardev=work,tag=work",
+                        "-fw_cfg", "name=opt/qz/secret,file=%s" % (self.private / "secret"),
                         "-netdev", "user,id=net,restrict=on,hostfwd=tcp:127.0.0.1:%d-:%d" % (
                             self.port, AGENT_PORT),
                         "-device", "virtio-net-pci,netdev=net,romfile="]
         return command
+
+    def share_command(self):
+        """virtiofsd for the work tree. It runs as root in a user namespace of its own where this
+        account is not root: files the guest makes belong to this account."""
+        if not VIRTIOFSD.exists():
+            raise GuestError("the Wine guest needs %s (Debian: qemu-system-common), and it is "
+                             "not there" % VIRTIOFSD)
+        serve = [str(VIRTIOFSD), "--socket-path=%s" % (self.private / "work.sock"),
+                 "-o", "source=%s" % TREE, "-o", "cache=auto", "-o", "no_xattr"]
+        if os.geteuid() == 0:
+            return serve
+        for tool in ("newuidmap", "newgidmap"):
+            if shutil.which(tool) is None:
+                raise GuestError("the Wine guest needs %s (Debian: uidmap) to share the work "
+                                 "tree as this account, and it is not installed" % tool)
+        # Its lock folder under /run is root's: a private /run in the namespace takes it.
+        return (["unshare", "--user", "--map-root-user", "--map-auto", "--mount", "sh", "-c",
+                 'mount -t tmpfs qz /run && exec "$@"', "virtiofsd"] + serve)
 
     def start(self):
         if self.console is None:
             self.console = CACHE / ("console-%d.log" % os.getpid())
         if self.mode == "serve":
             self.port = free_port()
+            self.private = Path(tempfile.mkdtemp(prefix="qz-guest-"))
+            secret = self.private / "secret"
+            with open(os.open(secret, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "w") as out:
+                out.write(self.secret)
+            with open(self.folder / ("share-%d.log" % os.getpid()), "wb") as log:
+                self.share = subprocess.Popen(self.share_command(), stdin=subprocess.DEVNULL,
+                                              stdout=subprocess.DEVNULL, stderr=log,
+                                              preexec_fn=die_with_parent)
+            deadline = time.monotonic() + 30
+            while not (self.private / "work.sock").exists():
+                if self.share.poll() is not None or time.monotonic() > deadline:
+                    raise GuestError("virtiofsd could not share the work tree (see %s)" %
+                                     (self.folder / ("share-%d.log" % os.getpid())))
+                time.sleep(0.05)
         self.process = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         preexec_fn=die_with_parent)
@@ -258,7 +368,9 @@ class Machine:
                 raise GuestError("the guest stopped while booting (its console: %s)" %
                                  self.console)
             try:
-                if call(self.port, {"ping": True}, timeout=5).get("pong"):
+                if call(self.port, self.secret, {"ping": True}, timeout=5).get("pong"):
+                    # QEMU read the secret when it started: the file is no longer needed.
+                    (self.private / "secret").unlink(missing_ok=True)
                     return
             except (OSError, ValueError):
                 time.sleep(1)
@@ -267,35 +379,68 @@ class Machine:
                          (BOOT_TIMEOUT, self.console))
 
     def stop(self):
-        if self.process is None or self.process.poll() is not None:
-            return
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        for process in (self.process, self.share):
+            if process is None or process.poll() is not None:
+                continue
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        if self.private is not None:
+            shutil.rmtree(self.private, ignore_errors=True)
 
 
-def call(port, request, timeout):
-    """The agent's answer to one request; `timeout` bounds the whole exchange."""
+class GuestTimeout(GuestError):
+    """A command the guest ended when its time ran out; what it printed until then."""
+
+    def __init__(self, message, stdout, stderr):
+        super().__init__(message)
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def exchange(port, secret, request, timeout, on_output=None):
+    """The agent's answer lines to one request: output chunks go to `on_output(name, bytes)` as
+    they come (or are kept), the last line is answered with what was kept. `timeout` bounds each
+    wait for a line."""
+    kept = {"stdout": b"", "stderr": b""}
     with socket.create_connection(("127.0.0.1", port), timeout=10) as connection:
         connection.settimeout(timeout)
-        connection.sendall(json.dumps(request).encode("utf-8") + b"\n")
-        data = b""
-        while not data.endswith(b"\n"):
-            chunk = connection.recv(1 << 20)
-            if not chunk:
-                raise ConnectionError("the guest closed the connection without an answer")
-            data += chunk
-    return json.loads(data)
+        connection.sendall(json.dumps(dict(request, secret=secret)).encode("utf-8") + b"\n")
+        buffered = b""
+        while True:
+            while b"\n" not in buffered:
+                chunk = connection.recv(1 << 20)
+                if not chunk:
+                    raise ConnectionError("the guest closed the connection without an answer")
+                buffered += chunk
+            line, buffered = buffered.split(b"\n", 1)
+            message = json.loads(line)
+            name = next((n for n in ("stdout", "stderr") if n in message), None)
+            if name is None:
+                return message, kept
+            data = base64.b64decode(message[name])
+            kept[name] += data
+            if on_output is not None:
+                on_output(name, data)
 
 
-def run(port, argv, cwd, env, timeout):
-    """(exit code, stdout bytes, stderr bytes) of a command run in the guest."""
+def call(port, secret, request, timeout):
+    """The agent's last answer line to a request that prints nothing."""
+    return exchange(port, secret, request, timeout)[0]
+
+
+def run(port, secret, argv, cwd, env, timeout, on_output=None):
+    """(exit code, stdout bytes, stderr bytes) of a command run in the guest; `on_output` sees
+    each piece of output as the command prints it."""
+    request = {"argv": [str(a) for a in argv], "cwd": str(cwd) if cwd else None, "env": env,
+               "timeout": timeout}
     try:
-        answer = call(port, {"argv": [str(a) for a in argv], "cwd": str(cwd) if cwd else None,
-                             "env": env, "timeout": timeout}, timeout + 60)
+        # The agent ends the command when its time is up; this side waits a minute longer for
+        # the agent itself, and as long between two pieces of output.
+        answer, kept = exchange(port, secret, request, timeout + 60, on_output)
     except socket.timeout:
         raise GuestError("the guest did not answer within %d s: %s" % (timeout + 60, argv)) \
             from None
@@ -303,15 +448,15 @@ def run(port, argv, cwd, env, timeout):
         raise GuestError("the guest did not answer (%s): %s" % (failure, argv)) from None
     if "error" in answer:
         if answer["error"].startswith("killed"):
-            raise subprocess.TimeoutExpired(argv, timeout)
+            raise GuestTimeout("%s did not end within %d s in the guest" % (argv, timeout),
+                               kept["stdout"], kept["stderr"])
         raise GuestError("the guest could not run %s: %s" % (argv, answer["error"]))
-    return (answer["code"], base64.b64decode(answer["stdout"]),
-            base64.b64decode(answer["stderr"]))
+    return answer["code"], kept["stdout"], kept["stderr"]
 
 
 @contextlib.contextmanager
 def running():
-    """A booted guest for the duration of the block: its port."""
+    """A booted guest for the duration of the block: its port and its secret."""
     build_image()
     machine = Machine()
     machine.start()
@@ -319,11 +464,12 @@ def running():
         started = time.monotonic()
         machine.wait_until_ready()
         say("== The Wine guest answered %d s after starting" % (time.monotonic() - started))
-        yield machine.port
+        yield machine.port, machine.secret
     finally:
         machine.stop()
-    # Kept when the guest failed: the error names it.
+    # Kept when the guest failed: the error names them.
     machine.console.unlink(missing_ok=True)
+    (machine.folder / ("share-%d.log" % os.getpid())).unlink(missing_ok=True)
 
 
 if __name__ == "__main__":

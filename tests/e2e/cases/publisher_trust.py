@@ -1,7 +1,9 @@
 """The package publisher's trust"""
 
 import re
+import ssl
 import subprocess
+from pathlib import Path
 
 import catalog
 import pki
@@ -68,6 +70,23 @@ def publisher_of_a_verified_catalog_is_trusted_once(ctx):
     check(added == [authority.signer_thumbprint()],
           "TrustedPublisher gained %r, want only the signer %s" % (added,
                                                                     authority.signer_thumbprint()))
+
+
+# A root of Debian's CA store, which every native machine here has (ca-certificates) and Wine's
+# crypt32 reads as the machine's roots.
+PUBLIC_ROOT = Path("/etc/ssl/certs/ISRG_Root_X1.pem")
+
+
+@case("win64")
+def public_roots_are_trusted_as_on_a_native_machine(ctx):
+    """A publicly signed catalog is judged by the same roots wherever Windows programs run."""
+    check(PUBLIC_ROOT.is_file(), "%s is missing: Windows programs here trust no public root "
+          "(Debian: ca-certificates)" % PUBLIC_ROOT)
+    der = ctx.scratch / "public_root.der"
+    der.parent.mkdir(parents=True, exist_ok=True)
+    der.write_bytes(ssl.PEM_cert_to_DER_cert(PUBLIC_ROOT.read_text()))
+    said = helper(ctx, "chain-trust", wine_env.windows_path(der))
+    check(said == ["trusted"], "the public root is not trusted: %r" % said)
 
 
 def publisher_not_trusted(ctx, name, record, usage="code_signing", root_trusted=False,

@@ -1,12 +1,16 @@
-"""Runs the host's commands in the guest: one JSON request a connection, one JSON answer.
+"""Runs the host's commands in the guest: one JSON request a connection, its answer a stream of
+JSON lines.
 
-A request is {"argv", "cwd", "env", "timeout"} (env is added to the guest's own); the answer is
-{"code", "stdout", "stderr"} with the outputs in base64, or {"error"}. {"ping": true} answers
-{"pong": true}. A command whose host side goes away is killed with its process group, so a
-timed-out test leaves nothing running here.
+A request is {"secret", "argv", "cwd", "env", "timeout"} (env is added to the guest's own), or
+{"secret", "ping": true}, answered {"pong": true}. While a command runs, what it prints comes as
+{"stdout": base64} and {"stderr": base64} lines as it is printed; the last line is {"code"}, or
+{"error"} (with "killed" when the command's time ran out and it was ended). A request without the
+boot's secret is answered {"error": "refused"} and nothing runs. A command whose host side goes
+away is killed with its process group, so a timed-out test leaves nothing running here.
 """
 
 import base64
+import hmac
 import json
 import os
 import select
@@ -18,6 +22,8 @@ import sys
 import tempfile
 import time
 
+SECRET_FILE = "/sys/firmware/qemu_fw_cfg/by_name/opt/qz/secret/raw"
+
 
 def read_request(connection):
     data = b""
@@ -26,6 +32,8 @@ def read_request(connection):
         if not chunk:
             raise ConnectionError("the host closed the connection before its request ended")
         data += chunk
+        if len(data) > (16 << 20):
+            raise ValueError("request too large")
     return json.loads(data)
 
 
@@ -39,21 +47,18 @@ def host_gone(connection):
         return True
 
 
-def forget_cached_files():
-    # The work tree is shared with caching: what the host changed since must be read anew. A
-    # request still running may have written files whose data has not reached the host yet;
-    # dropped from the cache first, they would be read back from the host truncated.
-    os.sync()
-    with open("/proc/sys/vm/drop_caches", "w") as control:
-        control.write("3\n")
+def send(connection, message):
+    connection.sendall(json.dumps(message).encode("ascii") + b"\n")
 
 
-def run(connection, request):
-    forget_cached_files()
-    try:
-        return run_command(connection, request)
-    finally:
-        os.sync()  # what the command wrote reaches the host before the answer does
+def relay(connection, files, positions):
+    """Sends what the command printed since the last call."""
+    for name, handle in files.items():
+        handle.seek(positions[name])
+        data = handle.read()
+        if data:
+            positions[name] += len(data)
+            send(connection, {name: base64.b64encode(data).decode("ascii")})
 
 
 def run_command(connection, request):
@@ -66,29 +71,40 @@ def run_command(connection, request):
                                        start_new_session=True)
         except OSError as failure:
             return {"error": "cannot start %r: %s" % (request["argv"][0], failure)}
+        files = {"stdout": out, "stderr": err}
+        positions = {"stdout": 0, "stderr": 0}
         deadline = time.monotonic() + float(request.get("timeout") or 3600)
         while process.poll() is None:
-            if host_gone(connection) or time.monotonic() > deadline:
+            gone = host_gone(connection)
+            if gone or time.monotonic() > deadline:
                 try:
                     os.killpg(process.pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
                 process.wait()
-                return {"error": "killed: the host gave up or the timeout passed"}
+                if gone:
+                    return None
+                relay(connection, files, positions)
+                return {"error": "killed: its %s s ran out" % request.get("timeout")}
+            relay(connection, files, positions)
             time.sleep(0.05)
-        out.seek(0)
-        err.seek(0)
-        return {"code": process.returncode,
-                "stdout": base64.b64encode(out.read()).decode("ascii"),
-                "stderr": base64.b64encode(err.read()).decode("ascii")}
+        relay(connection, files, positions)
+        return {"code": process.returncode}
 
 
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         try:
             request = read_request(self.request)
-            answer = {"pong": True} if request.get("ping") else run(self.request, request)
-            self.request.sendall(json.dumps(answer).encode("ascii") + b"\n")
+            if not hmac.compare_digest(str(request.get("secret", "")), self.server.secret):
+                send(self.request, {"error": "refused"})
+                return
+            if request.get("ping"):
+                send(self.request, {"pong": True})
+                return
+            answer = run_command(self.request, request)
+            if answer is not None:
+                send(self.request, answer)
         except (OSError, ValueError, ConnectionError) as failure:
             print("agent: %s" % failure, file=sys.stderr)
 
@@ -99,6 +115,9 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 if __name__ == "__main__":
+    with open(SECRET_FILE) as source:
+        secret = source.read().strip()
     with Server(("0.0.0.0", int(sys.argv[1])), Handler) as server:
+        server.secret = secret
         print("qz-agent serving", flush=True)
         server.serve_forever()

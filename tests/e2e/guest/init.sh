@@ -16,13 +16,11 @@ hostname qz-wine-guest
 mode=serve
 work=
 agent=
-share_options=cache=loose
 for word in $(cat /proc/cmdline); do
   case "$word" in
     qz.mode=*) mode=${word#qz.mode=} ;;
     qz.work=*) work=${word#qz.work=} ;;
     qz.agent=*) agent=${word#qz.agent=} ;;
-    qz.share=*) share_options=${word#qz.share=} ;;
   esac
 done
 
@@ -39,12 +37,13 @@ if [ "$mode" = serve ]; then
 fi
 
 if [ "$mode" = serve ]; then
-  modprobe 9pnet_virtio
+  # The work tree over virtiofs: each open gets the file as the host, or another request, last
+  # wrote it (close-to-open), and Wine maps programs from it through the page cache.
+  modprobe virtiofs
   mkdir -p "$work"
-  # Through the page cache: without it (cache=none or mmap) Wine loads a large program's
-  # sections as pages of zeros. The agent drops the caches before each request and writes back
-  # after it, so each request sees the host's files as they are when it starts.
-  mount -t 9p -o "trans=virtio,version=9p2000.L,msize=524288,$share_options" work "$work"
+  mount -t virtiofs work "$work"
+  # The boot's secret, which the agent asks of every request.
+  modprobe qemu_fw_cfg
 fi
 
 export HOME=/root LANG=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
