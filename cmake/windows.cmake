@@ -127,7 +127,7 @@ add_test(NAME exe.known_dlls_check_names_offenders
 set_tests_properties(exe.known_dlls_only.QZ_DeviceInstall64 exe.known_dlls_check_names_offenders
                      PROPERTIES TIMEOUT 60)
 set_tests_properties(exe.known_dlls_check_names_offenders PROPERTIES PASS_REGULAR_EXPRESSION
-  "not KnownDLLs: crypt32\\.dll, [^\n]*setupapi\\.dll[^\n]*\nFAIL: names crypt32\\.dll, wintrust\\.dll")
+  "not KnownDLLs: crypt32\\.dll, [^\n]*setupapi\\.dll[^\n]*\nFAIL: names WinVerifyTrust, [^\n]*CertOpenStore")
 set_tests_properties(exe.xp_import_audit_names_offenders exe.xp_import_audit.QZ_DeviceInstall64
                      exe.header_and_resources.QZ_DeviceInstall64 PROPERTIES TIMEOUT 60)
 

@@ -4,8 +4,9 @@ a folder other accounts may write to).
 
   check_imports.py EXE [--no-trust]
 
---no-trust: a program with no business with catalogs or certificates: it names neither crypt32
-nor wintrust, so it can never load them.
+--no-trust: a program with no business with catalogs or certificates carries no code that
+asks crypt32 or wintrust anything: it names none of their functions. (It may still load them,
+from the system folder, before the Setup API or newdev would load them from anywhere else.)
 """
 
 import argparse
@@ -15,7 +16,9 @@ import pe_reading
 
 # KnownDLLs on every release from XP to 10; setupapi, crypt32, wintrust and newdev are not.
 KNOWN_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
-TRUST_DLLS = ("crypt32.dll", "wintrust.dll")
+# What any code that decodes, verifies or stores certificates and signatures must ask for.
+TRUST_FUNCTIONS = ("WinVerifyTrust", "CryptMsgOpenToDecode", "CertGetCertificateChain",
+                   "CertOpenStore")
 
 
 def main():
@@ -32,10 +35,10 @@ def main():
     if getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None):
         failures.append("has delay-load imports")
     if args.no_trust:
-        data = open(args.exe, "rb").read().lower()
-        named = [name for name in TRUST_DLLS if name.encode("ascii") in data]
+        data = open(args.exe, "rb").read()
+        named = [name for name in TRUST_FUNCTIONS if name.encode("ascii") + b"\0" in data]
         if named:
-            failures.append("names %s, which it must never load" % ", ".join(named))
+            failures.append("names %s, which it must never call" % ", ".join(named))
     for failure in failures:
         print("FAIL:", failure)
     print("%s imports %s" % (args.exe, ", ".join(imported)))
