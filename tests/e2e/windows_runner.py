@@ -144,14 +144,6 @@ def forward_script(argv, timeout=3600):
         return 1
 
 
-def settle():
-    """In the guest, what this script's processes wrote to the shared work tree reaches the host
-    now. Another request's cache drop could otherwise make a file written and not yet flushed
-    read back truncated, its size taken anew from the host."""
-    if INSIDE:
-        os.sync()
-
-
 def guest_local(path):
     """Where a work-tree folder of Wine's (a prefix, or the Wine runs' folder that holds
     prefixes and program folders side by side) lives: in the guest, on its own disk, since a

@@ -147,11 +147,8 @@ class Prefix:
                 # later run waits for the end of an output that never ends.
                 windows_runner.run(["wine", "cmd", "/c", "exit"], **quiet)
             self.serving = True
-        try:
-            return windows_runner.run(["wine"] + [str(a) for a in arguments],
-                                      env=env or self.env, **options)
-        finally:
-            windows_runner.settle()
+        return windows_runner.run(["wine"] + [str(a) for a in arguments], env=env or self.env,
+                                  **options)
 
     def set_version(self, version):
         self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/t", "REG_SZ", "/d",

@@ -10,7 +10,6 @@ import tempfile
 import time
 from pathlib import Path
 
-import windows_runner
 import wine_env
 from cases.common import CLOSING, NOT_STAGED, STAGED, runs_in
 from cases.remover import REMOVAL_DONE
@@ -322,7 +321,6 @@ def run_build_msi(source, bundle, version, install_check, output, epoch=31553280
          str(Path(source) / "msi" / "QZ_DriverSetup.wxs.in"), "--epoch", str(epoch), "--output",
          str(output)] + list(extra), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
         timeout=300)
-    windows_runner.settle()
     return completed.returncode, completed.stdout.decode("utf-8", "replace")
 
 
@@ -346,7 +344,6 @@ def with_inf_edited(bundle, folder, pattern, replacement, encode=None):
     text, count = re.subn(pattern, replacement, inf.read_bytes().decode("ascii"))
     check(count == 1, "the package INF has no one match of %r" % pattern)
     inf.write_bytes(encode(text) if encode else text.encode("ascii"))
-    windows_runner.settle()
     return Path(folder)
 
 
