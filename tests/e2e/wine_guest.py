@@ -125,7 +125,8 @@ def root_key():
 
 
 def recipe_key():
-    recipe = {"root": root_key(), "disk": DISK_SIZE, "init": INIT.read_text()}
+    recipe = {"root": root_key(), "disk": DISK_SIZE, "making": MAKE_DISK,
+              "init": INIT.read_text()}
     return hashlib.sha256(json.dumps(recipe, sort_keys=True).encode()).hexdigest()
 
 
@@ -146,6 +147,43 @@ def say(text):
     print(text, file=sys.stderr, flush=True)
 
 
+def tool_path(name):
+    """A tool's path, looked for in the system folders too: mke2fs is in /usr/sbin, which a
+    normal account's PATH lacks."""
+    return shutil.which(name, path=os.pathsep.join(
+        [os.environ.get("PATH", ""), "/usr/sbin", "/sbin"]))
+
+
+# The disk from the root's tarball: its files keep their owners (root's, and the packages' own
+# accounts), its device nodes are left to the guest's devtmpfs, the guest's init is added, and
+# the kernel and initramfs are copied out beside it.
+MAKE_DISK = r"""set -e
+tarball=$1 init=$2 scratch=$3 size=$4 mke2fs=$5
+root=$scratch/root
+mkdir "$root"
+tar -xpf "$tarball" -C "$root" --numeric-owner --exclude='./dev/*'
+cp "$init" "$root/sbin/qz-init"
+chmod 755 "$root/sbin/qz-init"
+mkdir -p "$root/var/lib/qz"
+kernel=$(ls "$root"/boot/vmlinuz-* | sort | tail -n 1)
+initrd=$(ls "$root"/boot/initrd.img-* | sort | tail -n 1)
+cp "$kernel" "$scratch/vmlinuz"
+cp "$initrd" "$scratch/initrd.img"
+truncate -s "$size" "$scratch/root.img"
+"$mke2fs" -q -F -t ext4 -L qzroot -d "$root" "$scratch/root.img"
+rm -rf "$root"
+"""
+
+
+def as_root_of_the_files():
+    """How to run a command as the owner of every file of the guest's root: root as itself; a
+    normal account as root of a user namespace with its subordinate ids, where the root's files
+    keep the owners they have in its tarball."""
+    if os.geteuid() == 0:
+        return []
+    return ["unshare", "--user", "--map-root-user", "--map-auto"]
+
+
 def build_image():
     """Builds the image unless the cached one is of this recipe. Several runs may ask at once:
     one builds, the others wait for it."""
@@ -153,38 +191,25 @@ def build_image():
         if image_ready():
             return
         for tool in ("mmdebstrap", "qemu-system-x86_64", "mke2fs"):
-            if shutil.which(tool) is None:
+            if tool_path(tool) is None:
                 raise GuestError("the Wine guest needs %s (Debian: mmdebstrap, qemu-system-x86, "
                                  "e2fsprogs), and it is not installed" % tool)
         started = time.monotonic()
         say("== Building the Wine guest image in %s (once per recipe)" % CACHE)
         (CACHE / "ready").unlink(missing_ok=True)
         scratch = CACHE / "building"
-        shutil.rmtree(scratch, ignore_errors=True)
+        if scratch.exists():
+            # What a build that died left may belong to the namespace's ids.
+            subprocess.run(as_root_of_the_files() + ["rm", "-rf", str(scratch)], timeout=600)
         scratch.mkdir(parents=True)
         log = CACHE / "build.log"
         with open(log, "wb") as out:
             tarball = debian_root(out, log)
-            root = scratch / "root"
-            root.mkdir()
-            subprocess.run(["tar", "-xpf", str(tarball), "-C", str(root), "--numeric-owner"],
-                           check=True, stdout=out, stderr=subprocess.STDOUT, timeout=600)
-            shutil.copy(INIT, root / "sbin" / "qz-init")
-            (root / "sbin" / "qz-init").chmod(0o755)
-            (root / "var" / "lib" / "qz").mkdir(parents=True, exist_ok=True)
-            kernels = sorted((root / "boot").glob("vmlinuz-*"))
-            initrds = sorted((root / "boot").glob("initrd.img-*"))
-            if not kernels or not initrds:
-                raise GuestError("the guest's root has no kernel or initramfs (see %s)" % log)
-            shutil.copy(kernels[-1], scratch / "vmlinuz")
-            shutil.copy(initrds[-1], scratch / "initrd.img")
-            image = scratch / "root.img"
-            subprocess.run(["truncate", "-s", DISK_SIZE, str(image)], check=True)
-            if subprocess.run(["mke2fs", "-q", "-F", "-t", "ext4", "-L", "qzroot", "-d",
-                               str(root), str(image)], stdout=out, stderr=subprocess.STDOUT,
-                              timeout=1200).returncode != 0:
-                raise GuestError("mke2fs could not write the guest's disk (see %s)" % log)
-            shutil.rmtree(root)
+            if subprocess.run(as_root_of_the_files() + ["sh", "-c", MAKE_DISK, "make-disk",
+                               str(tarball), str(INIT), str(scratch), DISK_SIZE,
+                               tool_path("mke2fs")], stdout=out, stderr=subprocess.STDOUT,
+                              timeout=1800).returncode != 0:
+                raise GuestError("could not make the guest's disk from its root (see %s)" % log)
         console = scratch / "prepare-console.log"
         say("== Making the template prefixes in the guest (wineboot, under emulation)")
         machine = Machine(scratch, mode="prepare", console=console)
