@@ -122,6 +122,14 @@ def run(argv, env=None, cwd=None, timeout=120, stdout=subprocess.PIPE, stderr=su
     return completed
 
 
+def relay_output(name, data):
+    """Shows a piece of a guest command's output as it is printed there: a command that hangs,
+    or is killed, has shown what it had."""
+    stream = sys.stdout if name == "stdout" else sys.stderr
+    stream.buffer.write(data)
+    stream.flush()
+
+
 def forward_script(argv, timeout=3600):
     """In the guest's run, a script that drives Wine and looks into prefixes runs in the guest:
     its exit code, its output relayed here. None where this process is the place to run it."""
@@ -129,16 +137,10 @@ def forward_script(argv, timeout=3600):
         return None
     script = [str(Path(argv[0]).resolve())] + list(argv[1:])
 
-    def relay(name, data):
-        # As it is printed there: a case that hangs, or is killed, has shown what it had.
-        stream = sys.stdout if name == "stdout" else sys.stderr
-        stream.buffer.write(data)
-        stream.flush()
-
     try:
         port, secret = guest()
         return wine_guest.run(port, secret, ["python3"] + script, os.getcwd(), passed_on(None),
-                              timeout, relay)[0]
+                              timeout, relay_output)[0]
     except GuestError as failure:
         print("error: %s" % failure, flush=True)
         return 1
@@ -187,12 +189,8 @@ def in_guest(command, timeout=3600):
         return subprocess.run(command).returncode
     port, secret = guest()
 
-    def relay(name, data):
-        stream = sys.stdout if name == "stdout" else sys.stderr
-        stream.buffer.write(data)
-        stream.flush()
-
-    return wine_guest.run(port, secret, command, os.getcwd(), passed_on(None), timeout, relay)[0]
+    return wine_guest.run(port, secret, command, os.getcwd(), passed_on(None), timeout,
+                          relay_output)[0]
 
 
 def end_group(child):
